@@ -1,0 +1,118 @@
+#include "tests/support/Fixtures.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace prueba {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vertilo-XXXXXX").string();
+  char* made = ::mkdtemp(pattern.data());
+  path_ = made != nullptr ? std::string(made) : std::string();
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code error;
+  // Read-only entries are made writable first, so that everything goes.
+  Run("chmod -R u+w '" + path_ + "' 2>/dev/null");
+  std::filesystem::remove_all(path_, error);
+}
+
+int Run(const std::string& command, std::string* out) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::array<char, 4096> buffer{};
+  std::string text;
+  std::size_t n = 0;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) text.append(buffer.data(), n);
+  const int status = ::pclose(pipe);
+  if (out != nullptr) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::optional<std::string> LoopUnavailable() {
+  if (::geteuid() != 0) return std::string("needs root to attach loop devices and mount them");
+  if (::access("/dev/loop-control", F_OK) != 0) return std::string("this machine has no /dev/loop-control");
+  if (Run("command -v losetup mkfs.ext4 mount umount >/dev/null 2>&1") != 0) {
+    return std::string("losetup, mkfs.ext4 or mount is missing");
+  }
+  return std::nullopt;
+}
+
+LoopVolume::LoopVolume(const std::string& type, std::uint64_t megabytes, unsigned sectorSize,
+                       const std::string& label) {
+  if (auto why = LoopUnavailable()) {
+    error_ = *why;
+    return;
+  }
+  if (type == "ntfs" && Run("command -v mkntfs ntfs-3g >/dev/null 2>&1") != 0) {
+    error_ = "mkntfs or ntfs-3g is missing";
+    return;
+  }
+  image_ = dir_ / "volume.img";
+  mountPoint_ = dir_ / "mnt";
+  ::mkdir(mountPoint_.c_str(), 0755);
+  if (Run("truncate -s " + std::to_string(megabytes) + "M '" + image_ + "'") != 0) {
+    error_ = "cannot make the image file";
+    return;
+  }
+  std::string out;
+  if (Run("losetup -f --show --sector-size " + std::to_string(sectorSize) + " '" + image_ + "' 2>&1", &out) != 0) {
+    error_ = "losetup failed: " + out;
+    return;
+  }
+  device_ = out.substr(0, out.find('\n'));
+  std::string make, mount;
+  if (type == "ntfs") {
+    make = "mkntfs -q -F -f -s " + std::to_string(sectorSize) + " -L '" + label + "' " + device_;
+    mount = "ntfs-3g " + device_ + " '" + mountPoint_ + "'";
+  } else {
+    make = "mkfs." + type + " -q -F " + (label.empty() ? "" : "-L '" + label + "' ") + device_;
+    mount = "mount " + device_ + " '" + mountPoint_ + "'";
+  }
+  if (Run(make + " >/dev/null 2>&1") != 0) {
+    error_ = "cannot make the " + type + " file system";
+    return;
+  }
+  if (Run(mount + " 2>&1", &out) != 0) {
+    error_ = "cannot mount: " + out;
+    return;
+  }
+  mounted_ = true;
+  ok_ = true;
+}
+
+LoopVolume::~LoopVolume() {
+  if (mounted_) Run("umount '" + mountPoint_ + "' 2>/dev/null || umount -l '" + mountPoint_ + "' 2>/dev/null");
+  if (!device_.empty()) Run("losetup -d " + device_ + " 2>/dev/null");
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Pattern(std::size_t size, unsigned seed) {
+  std::string text(size, '\0');
+  std::mt19937 random(seed);
+  for (char& c : text) c = static_cast<char>(random() & 0xFF);
+  return text;
+}
+
+}  // namespace prueba
