@@ -26,6 +26,7 @@ class TThread {
   void Start();
 
   // Raises the terminated flag and wakes a parked thread, which then returns from Park.
+  // A thread that frees itself may be gone as soon as this returns.
   virtual void Terminate();
   bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
 
@@ -55,7 +56,12 @@ class TThread {
   virtual void DoTerminate();
   // Parks the calling thread while it is suspended and not terminated.
   void Park();
+
+ public:
+  // The kernel's id of the thread (0 before it runs), for per-thread CPU figures.
   int SystemThreadId() const { return tid_.load(std::memory_order_acquire); }
+
+ protected:
 
  private:
   static void Trampoline(TThread* self, std::uint64_t id);
@@ -71,6 +77,7 @@ class TThread {
   bool parked_ = false;
   bool finished_ = false;
   bool started_ = false;  // Written by Start only.
+  std::uint64_t id_ = 0;  // Registry entry; written by Start only.
 };
 
 // Sleeps the calling thread.

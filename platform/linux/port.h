@@ -50,7 +50,8 @@ std::shared_ptr<Port> CreateUringPort();
 std::shared_ptr<Port> CreateHelperPort();
 
 // The transfer policy, in one place. A read ends at the end of the file: a short read is
-// its final result, and the part of the buffer it did not fill is zeroed. A write goes on
+// its final result, and the part of the buffer it did not fill is zeroed (a FIFO or device
+// is read until the count is met or a read returns nothing). A write goes on
 // until every byte is written or the file system refuses (a full disk fails the write).
 // Interrupted and would-block results are repeated.
 

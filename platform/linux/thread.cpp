@@ -34,7 +34,31 @@ int NiceOf(ThreadPriority priority) { return priority == ThreadPriority::AboveNo
 
 TThread::TThread() = default;
 
-TThread::~TThread() = default;
+namespace {
+
+// Joins the registered thread with that id, unless someone already did.
+void Join(std::uint64_t id) {
+  Registry& registry = Threads();
+  std::thread thread;
+  {
+    std::lock_guard guard(registry.lock);
+    auto it = registry.threads.find(id);
+    // A thread cannot join itself; Start or WaitForAll joins it once it has ended.
+    if (it == registry.threads.end() || it->second.get_id() == std::this_thread::get_id()) return;
+    thread = std::move(it->second);
+    registry.threads.erase(it);
+    std::erase(registry.finished, id);
+  }
+  if (thread.joinable()) thread.join();
+}
+
+}  // namespace
+
+// A thread that does not free itself must have ended before its object goes; joining here
+// keeps its system thread from leaking.
+TThread::~TThread() {
+  if (started_ && !freeOnTerminate_) Join(id_);
+}
 
 void TThread::Start() {
   Registry& registry = Threads();
@@ -49,6 +73,7 @@ void TThread::Start() {
     }
     registry.finished.clear();
     const std::uint64_t id = registry.next++;
+    id_ = id;
     ++registry.running;
     registry.threads.emplace(id, std::thread(&TThread::Trampoline, this, id));
   }
@@ -64,6 +89,8 @@ void TThread::Trampoline(TThread* self, std::uint64_t id) {
     }
   }
   self->Execute();
+  // Whoever raised the flag has left the lock before the object may go.
+  { std::lock_guard guard(self->pauseLock_); }
   self->DoTerminate();  // May free self.
   Registry& registry = Threads();
   std::lock_guard guard(registry.lock);
@@ -126,9 +153,13 @@ void TThread::Park() {
 }
 
 bool TThread::WaitFor(DWORD milliseconds) {
-  std::unique_lock lock(pauseLock_);
-  if (!started_) return true;
-  return pauseChanged_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return finished_; });
+  {
+    std::unique_lock lock(pauseLock_);
+    if (!started_) return true;
+    if (!pauseChanged_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return finished_; })) return false;
+  }
+  Join(id_);
+  return true;
 }
 
 bool TThread::WaitForAll(DWORD milliseconds) {

@@ -17,7 +17,9 @@ Step Advance(Request& request, long result, int* error) {
   }
   if (request.kind == Request::Kind::Read) {
     request.done += static_cast<DWORD>(result);
-    return Step::Done;
+    // A FIFO hands out what it holds; only an empty read is its end.
+    const bool more = request.file->stream && result > 0 && request.done < request.count;
+    return more ? Step::Again : Step::Done;
   }
   if (result == 0) {
     *error = EIO;

@@ -218,13 +218,13 @@ TEST_P(Ports, CancelledTransferStillDeliversItsOneCompletion) {
   EXPECT_TRUE(CancelIoEx(file, &read));
   // A helper thread cannot interrupt a running read; the data lets it end.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ASSERT_EQ(::write(writer, "x", 1), 1);
+  ASSERT_EQ(::write(writer, "0123456789abcdef", 16), 16);
   const bool ok = Next(&bytes, &key, &done);
   EXPECT_EQ(done, &read);
   if (!ok) {
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
   } else {
-    EXPECT_EQ(bytes, 1u);
+    EXPECT_EQ(bytes, 16u) << "a FIFO read waits for its whole count";
   }
   // Drained: nothing else is left on the port.
   EXPECT_FALSE(GetQueuedCompletionStatus(port, &bytes, &key, &done, 100));

@@ -1,0 +1,327 @@
+// The worker: construction, the loop, the destination step, the capacity step, roles and
+// the end of a worker.
+
+#include "engine/DHilo.h"
+
+#include <chrono>
+
+#include "engine/OperacionesOrigen.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/ports.h"
+#include "platform/process.h"
+
+using namespace win32;
+
+namespace {
+
+// The key of the completion Terminate posts to wake a waiting worker; no transfer or
+// operation uses it.
+constexpr ULONG_PTR kClaveDespertar = 0x44455350;  // "DESP"
+constexpr ULONG_PTR kClaveInicial = ~static_cast<ULONG_PTR>(0);
+// How long a cancelled transfer may take to hand back its completion.
+constexpr DWORD kEsperaDrenaje = 10000;
+
+// Operations whose transfer never handed back its completion. They are kept for the rest
+// of the process, because the kernel may still write into their buffers.
+std::atomic<std::int64_t> vivos{0};
+
+std::mutex abandonadasLock;  // Guards abandonadas.
+std::vector<std::unique_ptr<TEspera>>* abandonadas = new std::vector<std::unique_ptr<TEspera>>;
+
+}  // namespace
+
+TDHilo::TDHilo(TAjustes& ajustes) : Ajustes(ajustes) {
+  SetFreeOnTerminate(true);  // Through DoTerminate and the last reference.
+  vivos.fetch_add(1);
+  HRec.Letra = 0x85;  // No drive letter until the window's first refresh arrives.
+  HRec.SectorSize = 512;
+  HRec.MaxSectorSize = 512;
+  AppRec = HRec;
+  hrecVisible_ = HRec;
+  IOCP = CreateIoCompletionPort(INVALID_HANDLE_VALUE, 0, 0, 1);
+  IOLast = std::make_unique<TEspera>();
+  IONext = std::make_unique<TEspera>();
+  IOError = std::make_unique<TEspera>();
+  // The first wait returns at once.
+  PostQueuedCompletionStatus(IOCP, 0, kClaveInicial, nullptr);
+  PaintBoxColor = &Ajustes.ColorDestino;
+  for (int i = 0; i < 11; ++i) anillo_[i].Last = &anillo_[(i + 1) % 11];
+  VRec = &anillo_[0];
+  Start();
+}
+
+TDHilo::~TDHilo() { vivos.fetch_sub(1); }
+
+std::int64_t TDHilo::Vivos() { return vivos.load(); }
+
+void TDHilo::Retener() { referencias_.fetch_add(1, std::memory_order_relaxed); }
+
+void TDHilo::Soltar() {
+  if (referencias_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+}
+
+void TDHilo::EsOrigen() {
+  OD.store(this, std::memory_order_release);
+  rol_.store(Rol::Origen, std::memory_order_release);
+  SetPriority(ThreadPriority::AboveNormal);
+  PaintBoxColor = &Ajustes.ColorOrigen;
+}
+
+void TDHilo::EsDestino() { rol_.store(Rol::Destino, std::memory_order_release); }
+
+void TDHilo::AsignarOD(TDHilo* origen) {
+  if (origen == nullptr || GetOD() != nullptr) return;
+  if (origen != this) origen->Retener();
+  OD.store(origen, std::memory_order_release);
+}
+
+// The reference keeps the worker's memory until the wake-ups are sent, even when its thread
+// sees the flag and ends at once.
+void TDHilo::Terminate() {
+  Retener();
+  TThread::Terminate();
+  IOList.Despertar();
+  PostQueuedCompletionStatus(IOCP, 0, kClaveDespertar, nullptr);
+  Soltar();
+}
+
+void TDHilo::AddDFin(std::int64_t I64) { DFinList.Add(I64); }
+
+std::int64_t TDHilo::GetCache() {
+  return IOList.Con([](const std::deque<std::unique_ptr<TEspera>>& list) {
+    std::int64_t sum = 0;
+    for (const auto& op : list) sum += op->Cache;
+    return sum;
+  });
+}
+
+THRec TDHilo::Identidad() const {
+  std::lock_guard guard(TextosLock);
+  return hrecVisible_;
+}
+
+void TDHilo::SetAppRec(const THRec& rec) {
+  std::lock_guard guard(TextosLock);
+  AppRec = rec;
+}
+
+THRec TDHilo::GetAppRec() const {
+  std::lock_guard guard(TextosLock);
+  return AppRec;
+}
+
+std::u16string TDHilo::GetCapacidad() const {
+  std::lock_guard guard(TextosLock);
+  return Capacidad;
+}
+
+std::u16string TDHilo::GetVelocidad() const {
+  std::lock_guard guard(TextosLock);
+  return Velocidad;
+}
+
+void TDHilo::Execute() {
+  LEC.store(0);
+  SetLastError(0);
+  while (!Terminated()) {
+    Park();
+    if (Terminated()) break;
+    if (LEC.load() == 0 || EsElOrigen()) {
+      DWORD bytes = 0;
+      ULONG_PTR key = 0;
+      OVERLAPPED* overlapped = nullptr;
+      const bool ok = GetQueuedCompletionStatus(IOCP, &bytes, &key, &overlapped, Ajustes.TiempoError.load());
+      if (ok && key == kClaveDespertar) continue;
+      if (ok) {
+        const HANDLE antes = IOFile;
+        IONext->ExeIO(IOCP, HRec.SectorSize, HRec.Letra, IOFile);
+        if (antes == INVALID_HANDLE_VALUE && IOFile != INVALID_HANDLE_VALUE) NombreAbierto = IONext->DNombre;
+        IOLast->OnExeIO();
+        DPos.fetch_add(IOLast->BufBytes);
+        if (IOLast->BufBytes != 0) LEC.store(0);
+      } else {
+        const DWORD code = GetLastError();
+        if (LEC.load() == 0) LEC.store(code);
+        // Nothing arrived in time: the transfer may still be the kernel's.
+        if (overlapped == nullptr) CancelarTransferencia(IOLast);
+        try {
+          if (EsElOrigen()) {
+            ErrorOrigen();
+          } else {
+            ErrorDestino();
+          }
+        } catch (...) {
+        }
+        MessageBeep(MB_ICONASTERISK);
+        IOError->FPos = IOLast->FPos;
+        IOError->FTalla = IOLast->FTalla;
+        IOError->ONombre = IOLast->ONombre;
+        IOError->DNombre = IOLast->DNombre;
+        IOError->FStr = IOLast->FStr;
+        std::lock_guard guard(TextosLock);
+        vistaError_ = {IOError->ONombre, IOError->DNombre, IOError->FStr, IOError->FPos, IOError->FTalla};
+      }
+    }
+    Continuar();
+    PublicarVista();
+  }
+}
+
+void TDHilo::Continuar() {
+  switch (rol_.load(std::memory_order_acquire)) {
+    case Rol::Origen:
+      ContinuarOrigen();
+      break;
+    case Rol::Destino:
+      ContinuarDestino();
+      break;
+    case Rol::Ninguno:
+      ActualizarCapacidad();
+      break;
+  }
+}
+
+void TDHilo::ContinuarDestino() {
+  TDHilo* origen = GetOD();
+  if (origen == nullptr) {
+    ActualizarCapacidad();
+    return;
+  }
+  origen->LiberarIOList.Add(std::move(IOLast));
+  IOLast = std::move(IONext);
+  // A destination in discard mode never waits on its port; it waits for its queue instead,
+  // so that an empty queue costs no turns.
+  if (LEC.load() != 0 && !Terminated() &&
+      IOList.Con([](const std::deque<std::unique_ptr<TEspera>>& list) { return list.empty(); })) {
+    IOList.EsperarElemento(std::chrono::milliseconds(200));
+  }
+  IOList.Con([&](std::deque<std::unique_ptr<TEspera>>& list) {
+    if (!list.empty()) {
+      IONext = std::move(list.front());
+      list.pop_front();
+    }
+  });
+  if (!IONext) NuevaEspera();
+  ActualizarCapacidad();
+}
+
+void TDHilo::NuevaEspera() {
+  auto espera = std::make_unique<TEspera>();
+  if (IOLast) {
+    espera->ONombre = IOLast->ONombre;
+    espera->DNombre = IOLast->DNombre;
+    espera->FTalla = IOLast->FTalla;
+    espera->FStr = IOLast->FStr;
+    espera->FPos = IOLast->FPos;
+  }
+  IONext = std::move(espera);
+}
+
+void TDHilo::ActualizarCapacidad() {
+  std::deque<std::int64_t> cells = DFinList.Extraer();
+  if (!cells.empty()) {
+    std::int64_t sum = 0;
+    for (std::int64_t cell : cells) sum += cell;
+    DFin.fetch_add(sum);
+    RecalcularCapacidad();
+  }
+  {
+    std::lock_guard guard(TextosLock);
+    HRec = AppRec;
+    hrecVisible_ = HRec;
+  }
+  sectorSize_.store(HRec.SectorSize == 0 ? 512 : HRec.SectorSize, std::memory_order_relaxed);
+  maxSectorSize_.store(HRec.MaxSectorSize == 0 ? 4096 : HRec.MaxSectorSize, std::memory_order_relaxed);
+}
+
+void TDHilo::PublicarVista() {
+  std::lock_guard guard(TextosLock);
+  vistaUltima_ = {IOLast->ONombre, IOLast->DNombre, IOLast->FStr, IOLast->FPos, IOLast->FTalla};
+}
+
+bool TDHilo::CancelarTransferencia(std::unique_ptr<TEspera>& op) {
+  if (!op || IOFile == INVALID_HANDLE_VALUE) return true;
+  if (!CancelIoEx(IOFile, &op->ORec)) return true;  // Nothing of it in flight.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEsperaDrenaje);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* overlapped = nullptr;
+    const bool ok = GetQueuedCompletionStatus(IOCP, &bytes, &key, &overlapped, static_cast<DWORD>(left.count()));
+    if (overlapped == &op->ORec) return true;
+    if (!ok && overlapped == nullptr && GetLastError() == WAIT_TIMEOUT) break;
+  }
+  // Still the kernel's: keep it (and its buffer) alive and go on with a stand-in for the
+  // same file and the same destinations, which the error paths can use and release.
+  std::vector<TDHilo*> destinos;
+  op->LlenarDList(destinos);
+  std::unique_ptr<TEspera> standIn;
+  if (destinos.empty()) {
+    standIn = std::make_unique<TEspera>();
+  } else {
+    auto origen = std::make_unique<TAbrirCarpeta>();
+    for (TDHilo* DH : destinos) origen->DList.Add(DH);
+    standIn = std::move(origen);
+  }
+  standIn->ONombre = op->ONombre;
+  standIn->DNombre = op->DNombre;
+  standIn->FStr = op->FStr;
+  standIn->FPos = op->FPos;
+  standIn->FTalla = op->FTalla;
+  standIn->FAtributos = op->FAtributos;
+  standIn->FTiempo = op->FTiempo;
+  {
+    std::lock_guard guard(abandonadasLock);
+    abandonadas->push_back(std::move(op));
+  }
+  op = std::move(standIn);
+  return false;
+}
+
+void TDHilo::DoTerminate() {
+  try {
+    Destruir();
+  } catch (...) {
+  }
+  Soltar();
+}
+
+void TDHilo::Destruir() {
+  if (EsElOrigen()) EliminarDestinos();
+  CancelarTransferencia(IOLast);
+  if (IOFile != INVALID_HANDLE_VALUE) {
+    const bool destino = !EsElOrigen();
+    CerrarIOFile(IOFile);
+    // A file left open for writing is incomplete; it must not stay behind looking whole.
+    if (destino && !NombreAbierto.empty()) DeleteFileW(Camino(HRec.Letra, NombreAbierto));
+  }
+  IOLast.reset();
+  IONext.reset();
+  IOError.reset();
+  LiberarIOList.Extraer();
+  IOList.Extraer();
+  CloseHandle(IOCP);
+  FList.Extraer();
+  DFinList.Extraer();
+  TDHilo* origen = GetOD();
+  if (origen != nullptr && origen != this) origen->Soltar();
+}
+
+TDHilo* BuscarPorID(const std::vector<TDHilo*>& lista, std::uint32_t ID) {
+  TDHilo* found = nullptr;
+  std::ptrdiff_t low = 0, high = static_cast<std::ptrdiff_t>(lista.size()) - 1;
+  while (low <= high) {
+    const std::ptrdiff_t middle = (low + high) / 2;
+    const std::uint32_t id = lista[static_cast<std::size_t>(middle)]->Identidad().ID;
+    if (id < ID) {
+      low = middle + 1;
+    } else {
+      high = middle - 1;
+      if (id == ID) found = lista[static_cast<std::size_t>(middle)];
+    }
+  }
+  return found;
+}

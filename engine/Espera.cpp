@@ -1,0 +1,94 @@
+#include "engine/Espera.h"
+
+#include "platform/files.h"
+#include "platform/memory.h"
+#include "platform/ports.h"
+#include "platform/thread.h"
+
+using namespace win32;
+
+namespace {
+
+std::atomic<std::int64_t> bloquesVivos{0};
+
+}  // namespace
+
+std::int64_t Redondear(std::int64_t valor, std::uint32_t paso) {
+  if (paso == 0) paso = 512;
+  const std::int64_t step = paso;
+  return (valor / step + (valor % step != 0 ? 1 : 0)) * step;
+}
+
+std::u16string Camino(char16_t letra, const std::u16string& nombre) {
+  std::u16string path = u"\\\\?\\";
+  path += letra;
+  path += u":\\";
+  path += nombre;
+  return path;
+}
+
+std::int64_t BloquesVivos() { return bloquesVivos.load(); }
+
+TEspera::~TEspera() {
+  if (BufCount == nullptr) return;
+  if (BufCount->fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    delete BufCount;
+    if (Buf != nullptr) {
+      VirtualFree(Buf, 0, MEM_RELEASE);
+      bloquesVivos.fetch_sub(1);
+    }
+  }
+}
+
+void TEspera::ExeIO(HANDLE CP, std::uint32_t, char16_t, HANDLE&) {
+  Sleep(200);
+  PostarVacio(CP);
+}
+
+void TEspera::OnExeIO() {}
+
+void TEspera::OnReadError() {}
+
+bool TEspera::BorrarDestino(TDHilo*) { return false; }
+
+bool TEspera::CrearBuf(std::int64_t) {
+  BufCount = new std::atomic<std::int32_t>(1);
+  return true;
+}
+
+void TEspera::LlenarDList(std::vector<TDHilo*>&) {}
+
+void TEspera::SetOverlappedPos(std::int64_t OPos) {
+  ORec.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(OPos) & 0xFFFFFFFFu);
+  ORec.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(OPos) >> 32);
+}
+
+namespace espera_detalle {
+
+bool ReservarBloque(TEspera& op, std::int64_t memoriaLibre) {
+  MEMORYSTATUSEX status;
+  status.dwLength = 64;
+  if (!GlobalMemoryStatusEx(&status)) return false;
+  if (status.ullAvailPhys <= static_cast<std::uint64_t>(memoriaLibre)) return false;
+  op.Buf = VirtualAlloc(nullptr, static_cast<std::size_t>(op.Bloque), MEM_COMMIT | MEM_RESERVE,
+                        PAGE_READWRITE | PAGE_NOCACHE);
+  if (op.Buf == nullptr) return false;
+  bloquesVivos.fetch_add(1);
+  op.Cache = op.Bloque;
+  op.BufCount = new std::atomic<std::int32_t>(1);
+  return true;
+}
+
+}  // namespace espera_detalle
+
+void PostarVacio(HANDLE CP) { PostQueuedCompletionStatus(CP, 0, 0, nullptr); }
+
+bool CerrarIOFile(HANDLE& IOFile) {
+  bool closed = true;
+  if (IOFile != INVALID_HANDLE_VALUE && !CloseHandle(IOFile)) {
+    CancelIo(IOFile);
+    closed = false;
+  }
+  IOFile = INVALID_HANDLE_VALUE;
+  return closed;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+// The operations a worker executes one after another on its completion port, and the block
+// buffers they share.
+//
+// Block buffer. A read allocates one page-aligned buffer of Bloque bytes and a count set to 1
+// (CrearBuf). When the read completes it adds N, once, for the N write operations it then
+// creates, all pointing at the same buffer and the same count. Destroying any of these
+// operations decrements the count; the one that brings it to 0 frees the count and the
+// buffer. The count is atomic because a destination that ends releases its remaining
+// operations on its own thread while the origin releases others. An operation whose transfer
+// the kernel still owns is never destroyed: its worker cancels the transfer and dequeues the
+// completion first (TDHilo::CancelarTransferencia), so the buffer is never freed under a
+// transfer.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/Tipos.h"
+#include "platform/types.h"
+
+class TDHilo;
+
+class TEspera {
+ public:
+  TEspera() = default;
+  TEspera(const TEspera&) = delete;
+  TEspera& operator=(const TEspera&) = delete;
+  virtual ~TEspera();
+
+  // The wait operation: sleeps 200 ms, then posts one empty completion.
+  virtual void ExeIO(win32::HANDLE CP, std::uint32_t SectorSize, char16_t Letra, win32::HANDLE& IOFile);
+  virtual void OnExeIO();
+  virtual void OnReadError();
+  virtual bool BorrarDestino(TDHilo* DH);
+  // A count of 1 and no buffer; never refuses.
+  virtual bool CrearBuf(std::int64_t MemoriaLibre);
+  virtual void LlenarDList(std::vector<TDHilo*>& DL);
+
+  void SetOverlappedPos(std::int64_t OPos);
+
+  std::atomic<std::int32_t>* BufCount = nullptr;  // Shared with the writes of the same block.
+  void* Buf = nullptr;
+  win32::OVERLAPPED ORec{};
+  win32::DWORD IOBytes = 0;
+  std::int64_t Cache = 0;
+  std::int64_t Bloque = 0;
+  std::int64_t BufBytes = 0;
+  std::int64_t FPos = 0;
+  std::int64_t FTalla = 0;
+  std::u16string ONombre;
+  std::u16string DNombre;
+  std::u16string FStr;
+  std::uint32_t FAtributos = 0;
+  TFTiempo FTiempo{};
+};
+
+// Block buffers alive now (allocated and not yet freed), for tests and benchmarks.
+std::int64_t BloquesVivos();
+
+namespace espera_detalle {
+// Allocates a buffer and its count of 1 while more than memoriaLibre bytes of physical memory
+// are available; false, with nothing allocated, otherwise.
+bool ReservarBloque(TEspera& op, std::int64_t memoriaLibre);
+}  // namespace espera_detalle
+
+// Posts the one empty completion of a synchronous operation.
+void PostarVacio(win32::HANDLE CP);
+// Closes a handle the way every operation does: CloseHandle, and CancelIo if that fails;
+// the handle becomes invalid. True when it closed.
+bool CerrarIOFile(win32::HANDLE& IOFile);

@@ -1,0 +1,47 @@
+// The stream forms of a file record.
+
+#include "engine/DHilo.h"
+#include "engine/FRec.h"
+#include "engine/Flujos.h"
+
+void TFRec::EscribirOrigen(TStream& S) const {
+  EscribirCadena(S, ONombre);
+  S.EscribirEntero64(Talla);
+  S.EscribirTiempo(Tiempo.CTiempo);
+  S.EscribirTiempo(Tiempo.LTiempo);
+  S.EscribirTiempo(Tiempo.ETiempo);
+  S.EscribirNatural(Atributos);
+}
+
+void TFRec::LeerOrigen(TStream& S) {
+  ONombre = LeerCadena(S);
+  Talla = S.LeerEntero64();
+  Tiempo.CTiempo = S.LeerTiempo();
+  Tiempo.LTiempo = S.LeerTiempo();
+  Tiempo.ETiempo = S.LeerTiempo();
+  Atributos = S.LeerNatural();
+}
+
+void TFRec::EscribirTodo(TStream& S) const {
+  EscribirOrigen(S);
+  EscribirCadena(S, DNombre);
+  S.EscribirEntero(static_cast<std::int32_t>(DList.size()));
+  for (TDHilo* DH : DList) S.EscribirNatural(DH->Identidad().ID);
+}
+
+bool TFRec::LeerTodo(TStream& S, const std::vector<TDHilo*>& DL) {
+  bool bound = false;
+  LeerOrigen(S);
+  DNombre = LeerCadena(S);
+  const std::int32_t count = S.LeerCuenta(4);
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::uint32_t id = S.LeerNatural();
+    TDHilo* DH = BuscarPorID(DL, id);
+    if (DH == nullptr) continue;
+    if (!MismoArchivo(Camino(DH->Identidad().Letra, DNombre), Talla, Tiempo.ETiempo)) {
+      DList.push_back(DH);
+      bound = true;
+    }
+  }
+  return bound;
+}

@@ -1,0 +1,116 @@
+#include "engine/OperacionesDestino.h"
+
+#include "platform/files.h"
+#include "platform/ports.h"
+
+using namespace win32;
+
+namespace {
+
+constexpr DWORD kCompartirTodo = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kCarpeta = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_POSIX_SEMANTICS;  // 0x03000000
+constexpr DWORD kVacio = FILE_FLAG_POSIX_SEMANTICS;                                  // 0x01000000
+constexpr DWORD kDatos = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;  // 0x68000000
+constexpr DWORD kCorte = FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_POSIX_SEMANTICS;       // 0x11000000
+
+void FijarLongitud(HANDLE file, std::int64_t length) {
+  std::int32_t high = static_cast<std::int32_t>(static_cast<std::uint64_t>(length) >> 32);
+  SetFilePointer(file, static_cast<std::int32_t>(static_cast<std::uint32_t>(length)), &high, FILE_BEGIN);
+}
+
+// Sets the three times through a handle that is opened for it, and closes it again.
+void Estampar(const std::u16string& path, const TFTiempo& tiempo, HANDLE& IOFile) {
+  IOFile = CreateFileW(path, GENERIC_WRITE, kCompartirTodo, nullptr, OPEN_EXISTING, kCarpeta, 0);
+  if (IOFile != INVALID_HANDLE_VALUE) {
+    SetFileTime(IOFile, &tiempo.CTiempo, &tiempo.LTiempo, &tiempo.ETiempo);
+    CerrarIOFile(IOFile);
+  }
+}
+
+}  // namespace
+
+std::u16string CarpetaDe(const std::u16string& camino) {
+  const auto cut = camino.find_last_of(u'\\');
+  return cut == std::u16string::npos ? std::u16string() : camino.substr(0, cut + 1);
+}
+
+void TCrearCarpeta::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
+  const std::u16string P = Camino(Letra, DNombre);
+  if (GetFileAttributesW(P) == INVALID_FILE_ATTRIBUTES) ForceDirectories(P);
+  SetFileAttributesW(P, FAtributos);
+  Estampar(P, FTiempo, IOFile);
+  IOFile = INVALID_HANDLE_VALUE;
+  PostarVacio(CP);
+}
+
+// The times are set before the attributes: a read-only copy could not be opened to stamp it.
+void TCrearArchivoVacio::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
+  const std::u16string P = Camino(Letra, DNombre);
+  const std::u16string carpeta = CarpetaDe(P);
+  if (GetFileAttributesW(carpeta) == INVALID_FILE_ATTRIBUTES) ForceDirectories(carpeta);
+  IOFile = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, CREATE_ALWAYS, kVacio, 0);
+  if (IOFile != INVALID_HANDLE_VALUE) {
+    CerrarIOFile(IOFile);
+    Estampar(P, FTiempo, IOFile);
+    SetFileAttributesW(P, FAtributos);
+  }
+  IOFile = INVALID_HANDLE_VALUE;
+  PostarVacio(CP);
+}
+
+void TCrearArchivo::ExeIO(HANDLE CP, std::uint32_t SectorSize, char16_t Letra, HANDLE& IOFile) {
+  const std::u16string P = Camino(Letra, DNombre);
+  const std::u16string carpeta = CarpetaDe(P);
+  if (GetFileAttributesW(carpeta) == INVALID_FILE_ATTRIBUTES) ForceDirectories(carpeta);
+  IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, kDatos, 0);
+  if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the wait times out.
+  FijarLongitud(IOFile, Redondear(FTalla, SectorSize));
+  SetEndOfFile(IOFile);
+  CreateIoCompletionPort(IOFile, CP, 0, 1);
+  PostarVacio(CP);
+}
+
+void TEscribirArchivo::ExeIO(HANDLE, std::uint32_t, char16_t, HANDLE& IOFile) {
+  WriteFile(IOFile, Buf, static_cast<DWORD>(BufBytes), &IOBytes, &ORec);
+}
+
+// The copy is cut to its size, stamped and flushed to the device before the completion is
+// posted; a copy that cannot be cut, or whose flush fails, is deleted and no completion is
+// posted, so that the worker reports the failure instead of leaving a wrong file.
+void TCerrarArchivoCreado::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
+  const std::u16string P = Camino(Letra, DNombre);
+  const HANDLE datos = IOFile;
+  if (datos != INVALID_HANDLE_VALUE && CloseHandle(datos)) {
+    IOFile = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, OPEN_EXISTING, kCorte, 0);
+    bool terminado = false;
+    if (IOFile != INVALID_HANDLE_VALUE) {
+      FijarLongitud(IOFile, FTalla);
+      const bool cortado = SetEndOfFile(IOFile);
+      SetFileTime(IOFile, &FTiempo.CTiempo, &FTiempo.LTiempo, &FTiempo.ETiempo);
+      terminado = cortado && FlushFileBuffers(IOFile);
+      CerrarIOFile(IOFile);
+    }
+    if (!terminado) {
+      DeleteFileW(P);
+      IOFile = INVALID_HANDLE_VALUE;
+      return;
+    }
+    SetFileAttributesW(P, FAtributos);
+  } else {
+    CancelIo(datos);
+    DeleteFileW(P);
+  }
+  IOFile = INVALID_HANDLE_VALUE;
+  PostarVacio(CP);
+}
+
+// The partial file is deleted rather than left at its preallocated length: the retry creates
+// it anew, and a withdrawn destination is not left with a file that looks complete. Only a
+// file this copy opened is deleted; without one, an older copy of the name stays.
+void TCerrarArchivoIncompleto::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
+  const bool abierto = IOFile != INVALID_HANDLE_VALUE;
+  CerrarIOFile(IOFile);
+  if (abierto && !DNombre.empty()) DeleteFileW(Camino(Letra, DNombre));
+  IOFile = INVALID_HANDLE_VALUE;
+  PostarVacio(CP);
+}

@@ -1,0 +1,140 @@
+#include "engine/OperacionesOrigen.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "engine/DHilo.h"
+#include "engine/OperacionesDestino.h"
+#include "platform/files.h"
+#include "platform/ports.h"
+
+using namespace win32;
+
+void TListaHilos::Add(TDHilo* DH) {
+  std::lock_guard guard(lock_);
+  if (std::find(items_.begin(), items_.end(), DH) == items_.end()) items_.push_back(DH);
+}
+
+bool TListaHilos::Borrar(TDHilo* DH) {
+  std::lock_guard guard(lock_);
+  for (auto it = items_.rbegin(); it != items_.rend(); ++it) {
+    if (*it == DH) {
+      items_.erase(std::next(it).base());
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<TDHilo*> TListaHilos::Copia() const {
+  std::lock_guard guard(lock_);
+  return items_;
+}
+
+template <class Destino, class Llenar>
+void TAbrirCarpeta::Repartir(Llenar&& llenar) {
+  DList.Con([&](const std::vector<TDHilo*>& destinos) {
+    for (TDHilo* DH : destinos) {
+      auto op = std::make_unique<Destino>();
+      llenar(*op, *DH);
+      DH->IOList.Add(std::move(op));
+    }
+  });
+}
+
+void TAbrirCarpeta::ExeIO(HANDLE CP, std::uint32_t, char16_t, HANDLE&) { PostarVacio(CP); }
+
+void TAbrirCarpeta::OnExeIO() {
+  Repartir<TCrearCarpeta>([&](TEspera& d, TDHilo&) {
+    d.ONombre = ONombre;
+    d.DNombre = DNombre;
+    d.FAtributos = FAtributos;
+    d.FTiempo = FTiempo;
+  });
+}
+
+// The close carries the destination name as well, so that a destination can delete the
+// partial file it had opened.
+void TAbrirCarpeta::OnReadError() {
+  Repartir<TCerrarArchivoIncompleto>([&](TEspera& d, TDHilo&) {
+    d.BufBytes = -FPos;
+    d.DNombre = DNombre;
+  });
+}
+
+bool TAbrirCarpeta::BorrarDestino(TDHilo* DH) { return DList.Borrar(DH); }
+
+void TAbrirCarpeta::LlenarDList(std::vector<TDHilo*>& DL) {
+  DList.Con([&](const std::vector<TDHilo*>& destinos) { DL.insert(DL.end(), destinos.begin(), destinos.end()); });
+}
+
+void TAbrirArchivoVacio::OnExeIO() {
+  Repartir<TCrearArchivoVacio>([&](TEspera& d, TDHilo&) {
+    d.ONombre = ONombre;
+    d.DNombre = DNombre;
+    d.FAtributos = FAtributos;
+    d.FTiempo = FTiempo;
+  });
+}
+
+void TAbrirArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
+  constexpr DWORD kLectura = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL;  // 0x60000080
+  IOFile = CreateFileW(Camino(Letra, ONombre), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kLectura, 0);
+  if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the origin's wait times out.
+  CreateIoCompletionPort(IOFile, CP, 0, 1);
+  PostarVacio(CP);
+}
+
+void TAbrirArchivo::OnExeIO() {
+  Repartir<TCrearArchivo>([&](TEspera& d, TDHilo&) {
+    d.ONombre = ONombre;
+    d.DNombre = DNombre;
+    d.FStr = FStr;
+    d.FTalla = FTalla;
+  });
+}
+
+void TLeerArchivo::ExeIO(HANDLE, std::uint32_t, char16_t, HANDLE& IOFile) {
+  ReadFile(IOFile, Buf, static_cast<DWORD>(BufBytes), &IOBytes, &ORec);
+}
+
+void TLeerArchivo::OnExeIO() {
+  DList.Con([&](const std::vector<TDHilo*>& destinos) {
+    // Every share is counted before the first write exists.
+    BufCount->fetch_add(static_cast<std::int32_t>(destinos.size()), std::memory_order_relaxed);
+    for (TDHilo* DH : destinos) {
+      auto w = std::make_unique<TEscribirArchivo>();
+      w->Buf = Buf;
+      w->BufCount = BufCount;
+      w->ONombre = ONombre;
+      w->DNombre = DNombre;
+      w->FStr = FStr;
+      w->FTalla = FTalla;
+      w->Cache = Cache;
+      w->Bloque = Bloque;
+      w->FPos = FPos;
+      w->ORec = ORec;
+      w->BufBytes = Redondear(BufBytes, DH->SectorSizeActual());
+      DH->IOList.Add(std::move(w));
+    }
+  });
+}
+
+bool TLeerArchivo::CrearBuf(std::int64_t MemoriaLibre) { return espera_detalle::ReservarBloque(*this, MemoriaLibre); }
+
+void TCerrarArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t, HANDLE& IOFile) {
+  CerrarIOFile(IOFile);
+  PostarVacio(CP);
+}
+
+void TCerrarArchivo::OnExeIO() {
+  Repartir<TCerrarArchivoCreado>([&](TEspera& d, TDHilo&) {
+    d.ONombre = ONombre;
+    d.DNombre = DNombre;
+    d.FStr = FStr;
+    d.FPos = FPos;
+    d.FTalla = FTalla;
+    d.FAtributos = FAtributos;
+    d.FTiempo = FTiempo;
+  });
+}

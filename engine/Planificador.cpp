@@ -1,0 +1,137 @@
+// The origin's scheduler and the operations on its file list.
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/DHilo.h"
+#include "engine/Flujos.h"
+
+namespace {
+
+using ListaOps = std::deque<std::unique_ptr<TEspera>>;
+using ListaRegistros = std::deque<std::unique_ptr<TFRec>>;
+
+std::int64_t CacheDelPrimero(const TFRec& R) { return R.DList.empty() ? 0 : R.DList.front()->GetCache(); }
+
+}  // namespace
+
+void TDHilo::ContinuarOrigen() {
+  LiberarIOList.Add(std::move(IOLast));
+  IOLast = std::move(IONext);
+  // Released outside the lock: freeing buffers is no work to do while others wait.
+  LiberarIOList.Extraer();
+  // Withdrawn destinations go before a record is taken, so that a record put back for
+  // them is not read for nobody.
+  EliminarDestinos();
+
+  // Half of the memory the copy may use; the difference is halved as an unsigned number.
+  const std::uint64_t mitad =
+      static_cast<std::uint64_t>(Ajustes.MemoriaTotal.load() - Ajustes.MemoriaLibre.load()) / 2;
+  const std::int64_t T = mitad > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                             ? std::numeric_limits<std::int64_t>::max()
+                             : static_cast<std::int64_t>(mitad);
+
+  IOList.Con([&](ListaOps& iol) {
+    if (!iol.empty()) {
+      PrepararSiguiente(iol);
+      return;
+    }
+    FList.Con([&](ListaRegistros& fl) {
+      if (fl.empty()) {
+        NuevaEspera();
+        return;
+      }
+      // The lowest-indexed record whose first destination is not too far behind.
+      std::size_t sel = 0;
+      for (std::size_t k = fl.size(); k-- > 0;) {
+        if (CacheDelPrimero(*fl[k]) < T) sel = k;
+      }
+      std::unique_ptr<TFRec> R = std::move(fl[sel]);
+      fl.erase(fl.begin() + static_cast<std::ptrdiff_t>(sel));
+
+      std::int64_t ref = 0;
+      for (TDHilo* DH : R->DList) {
+        ref = DH->GetCache();
+        if (ref < T) break;
+      }
+      // Destinations far behind the others get this file later, in a copy of the record.
+      std::unique_ptr<TFRec> S;
+      for (std::size_t k = R->DList.size(); k-- > 1;) {
+        const std::int64_t d = R->DList[k]->GetCache() - ref;
+        if (d > T || d > R->Talla) {
+          if (!S) {
+            S = std::make_unique<TFRec>();
+            S->ONombre = R->ONombre;
+            S->DNombre = R->DNombre;
+            S->Talla = R->Talla;
+            S->Tiempo = R->Tiempo;
+            S->Atributos = R->Atributos;
+            AddDFin(DTalla(R->Talla));  // The file will be read once more.
+          }
+          S->DList.push_back(R->DList[k]);
+          R->DList.erase(R->DList.begin() + static_cast<std::ptrdiff_t>(k));
+        }
+      }
+      if (S) fl.push_back(std::move(S));
+      R->LlenarIOList(this, iol);
+      PrepararSiguiente(iol);
+    });
+  });
+  ActualizarCapacidad();
+}
+
+// With IOList's lock held by the caller. A read whose buffer cannot be had yet stays at the
+// head of the queue; the origin waits one placeholder turn and tries again.
+void TDHilo::PrepararSiguiente(ListaOps& iol) {
+  if (iol.front()->CrearBuf(Ajustes.MemoriaLibre.load())) {
+    IONext = std::move(iol.front());
+    iol.pop_front();
+  } else {
+    NuevaEspera();
+  }
+}
+
+void TDHilo::EliminarFiles(TDHilo* DH) {
+  try {
+    FList.Con([&](ListaRegistros& fl) {
+      for (std::size_t k = fl.size(); k-- > 0;) {
+        TFRec& R = *fl[k];
+        if (R.EliminarDestino(DH) && R.DList.empty()) {
+          AddDFin(-DTalla(R.Talla));
+          fl.erase(fl.begin() + static_cast<std::ptrdiff_t>(k));
+        }
+      }
+    });
+  } catch (...) {
+  }
+}
+
+void TDHilo::PriorizarDestino(TDHilo* DH) {
+  try {
+    FList.Con([&](ListaRegistros& fl) {
+      std::sort(fl.begin(), fl.end(), [](const std::unique_ptr<TFRec>& a, const std::unique_ptr<TFRec>& b) {
+        return a->DList.size() > b->DList.size();
+      });
+      std::size_t idx = 0;
+      for (std::size_t turn = fl.size(); turn > 0; --turn) {
+        if (fl[idx]->PriorizarDH(DH)) {
+          ++idx;
+        } else {
+          std::unique_ptr<TFRec> R = std::move(fl[idx]);
+          fl.erase(fl.begin() + static_cast<std::ptrdiff_t>(idx));
+          fl.push_back(std::move(R));
+        }
+      }
+    });
+  } catch (...) {
+  }
+}
+
+// The shares are posted before the record is queued: once queued, the origin may take it.
+void TDHilo::LeerFR(TStream& FS, const std::vector<TDHilo*>& IDL) {
+  auto R = std::make_unique<TFRec>();
+  if (!R->LeerTodo(FS, IDL)) return;
+  R->AddDFin();
+  AddDFin(DTalla(R->Talla));
+  FList.Add(std::move(R));
+}

@@ -1,0 +1,226 @@
+// Whole copies from one drive to several, through real files and real unbuffered transfers.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "engine/DHilo.h"
+#include "engine/OperacionesDestino.h"
+#include "platform/memory.h"
+#include "platform/ports.h"
+#include "platform/process.h"
+#include "tests/engine/Banco.h"
+
+namespace {
+
+using prueba::Banco;
+using prueba::Esperar;
+
+// 6 October 2016 12:34:56.5 UTC.
+constexpr time_t kSegundos = 1475757296;
+
+void Fechar(const std::string& path) {
+  timespec times[2] = {{kSegundos - 3600, 0}, {kSegundos, 500000000}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+struct Archivo {
+  std::string nombre;
+  std::size_t talla;
+  bool soloLectura = false;
+};
+
+// True when the copy at `destino` has the source's bytes, size, last-write time and mode.
+bool Igual(const std::string& origen, const std::string& destino) {
+  struct stat a {}, b {};
+  if (::stat(origen.c_str(), &a) != 0 || ::stat(destino.c_str(), &b) != 0) return false;
+  // File times carry hundreds of nanoseconds.
+  if (a.st_size != b.st_size || a.st_mtim.tv_sec != b.st_mtim.tv_sec || a.st_mtim.tv_nsec / 100 != b.st_mtim.tv_nsec / 100) {
+    return false;
+  }
+  if ((a.st_mode & 0222) == 0 && (b.st_mode & 0222) != 0) return false;
+  return prueba::ReadFile(origen) == prueba::ReadFile(destino);
+}
+
+TEST(Copia, FilesOfEverySizeReachThreeDrivesByteForByte) {
+  Banco banco({{u'E', 512}, {u'F', 512}, {u'G', 4096}, {u'H', 4096}});
+  banco.AsignarOrigen(u'E');
+  const std::vector<Archivo> archivos = {
+      {"cero", 0},       {"uno", 1},           {"mil", 1000},  {"dos", 2097152}, {"dosmas", 2097153},
+      {"grande", 50 * 1048576 + 123}, {"fijo", 1000, true}, {".oculto", 10}};
+  const std::int64_t before = BloquesVivos();
+  unsigned seed = 1;
+  for (const Archivo& a : archivos) {
+    const std::string path = banco.Carpeta(u'E') + "/" + a.nombre;
+    prueba::WriteFile(path, prueba::Pattern(a.talla, seed++));
+    if (a.soloLectura) ::chmod(path.c_str(), 0444);
+    Fechar(path);
+    banco.EncolarOperaciones(*banco.Registro(a.nombre, {u'F', u'G', u'H'}));
+  }
+  for (char16_t d : {u'F', u'G', u'H'}) {
+    for (const Archivo& a : archivos) {
+      const std::string origen = banco.Carpeta(u'E') + "/" + a.nombre;
+      const std::string destino = banco.Carpeta(d) + "/" + a.nombre;
+      EXPECT_TRUE(Esperar([&] { return Igual(origen, destino); })) << a.nombre << " on " << char(d);
+    }
+    EXPECT_TRUE(Esperar([&] { return banco.Hilo(d)->GetDPos() == banco.Hilo(d)->GetDFin(); }));
+    EXPECT_EQ(banco.Hilo(d)->GetLEC(), 0u);
+  }
+  banco.Terminar();
+  EXPECT_EQ(BloquesVivos(), before) << "every block buffer was released";
+}
+
+TEST(Copia, ExistingFilesAndFoldersAreReplacedAndStamped) {
+  Banco banco({{u'E', 512}, {u'F', 4096}});
+  banco.AsignarOrigen(u'E');
+  ::mkdir((banco.Carpeta(u'E') + "/carpeta").c_str(), 0755);
+  prueba::WriteFile(banco.Carpeta(u'E') + "/carpeta/vacio", "");
+  Fechar(banco.Carpeta(u'E') + "/carpeta/vacio");
+  prueba::WriteFile(banco.Carpeta(u'E') + "/carpeta/dato", "nuevo");
+  Fechar(banco.Carpeta(u'E') + "/carpeta/dato");
+  // The destination already has the folder and longer versions of both files.
+  ::mkdir((banco.Carpeta(u'F') + "/carpeta").c_str(), 0755);
+  prueba::WriteFile(banco.Carpeta(u'F') + "/carpeta/vacio", "old content");
+  prueba::WriteFile(banco.Carpeta(u'F') + "/carpeta/dato", "old and much longer content");
+  Fechar(banco.Carpeta(u'E') + "/carpeta");
+  for (const char* nombre : {"carpeta", "carpeta/vacio", "carpeta/dato"}) {
+    banco.EncolarOperaciones(*banco.Registro(nombre, {u'F'}));
+  }
+  for (const char* nombre : {"carpeta/vacio", "carpeta/dato"}) {
+    EXPECT_TRUE(Esperar([&] {
+      return Igual(banco.Carpeta(u'E') + "/" + nombre, banco.Carpeta(u'F') + "/" + nombre);
+    })) << nombre;
+  }
+}
+
+// The memory gate holds back the reads, so the destinations stand with their file open.
+class Detenida : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    banco.AsignarOrigen(u'E');
+    prueba::WriteFile(banco.Carpeta(u'E') + "/archivo", prueba::Pattern(5000000, 7));
+    banco.ajustes.MemoriaLibre = 4LL << 30;
+    win32::InstallMemoryStatus([] {
+      win32::MEMORYSTATUSEX status;
+      status.ullTotalPhys = 8ull << 30;
+      status.ullAvailPhys = 4ull << 30;  // Exactly the reserve: no block may be allocated.
+      status.dwMemoryLoad = 50;
+      return status;
+    });
+    banco.EncolarOperaciones(*banco.Registro("archivo", {u'F', u'G'}));
+  }
+  void TearDown() override { win32::InstallMemoryStatus(nullptr); }
+  std::int64_t Talla(char16_t d) {
+    struct stat st {};
+    return ::stat((banco.Carpeta(d) + "/archivo").c_str(), &st) == 0 ? st.st_size : -1;
+  }
+  Banco banco{{{u'E', 512}, {u'F', 512}, {u'G', 4096}}};
+};
+
+TEST_F(Detenida, ReadsWaitForMemoryButTheOpenGoesAhead) {
+  const std::int64_t before = BloquesVivos();
+  ASSERT_TRUE(Esperar([&] { return Talla(u'F') == 5000192 && Talla(u'G') == 5001216; }))
+      << "each destination created and preallocated the file";
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_EQ(BloquesVivos(), before);
+  EXPECT_EQ(banco.Hilo(u'F')->GetDPos(), 0);
+  win32::InstallMemoryStatus(nullptr);
+  banco.ajustes.MemoriaLibre = 0;
+  for (char16_t d : {u'F', u'G'}) {
+    EXPECT_TRUE(Esperar([&] { return Igual(banco.Carpeta(u'E') + "/archivo", banco.Carpeta(d) + "/archivo"); }));
+  }
+}
+
+TEST_F(Detenida, AWithdrawnDestinationDeletesItsPartialFile) {
+  ASSERT_TRUE(Esperar([&] { return Talla(u'F') > 0 && Talla(u'G') > 0; }));
+  banco.Retirar(u'F');
+  EXPECT_TRUE(Esperar([&] { return Talla(u'F') == -1; })) << "no full-length file of zeros stays behind";
+  win32::InstallMemoryStatus(nullptr);
+  banco.ajustes.MemoriaLibre = 0;
+  EXPECT_TRUE(Esperar([&] { return Igual(banco.Carpeta(u'E') + "/archivo", banco.Carpeta(u'G') + "/archivo"); }));
+  EXPECT_EQ(Talla(u'F'), -1);
+}
+
+TEST_F(Detenida, ClosingTheProgramDeletesEveryPartialFile) {
+  ASSERT_TRUE(Esperar([&] { return Talla(u'F') > 0 && Talla(u'G') > 0; }));
+  banco.Terminar();
+  EXPECT_EQ(Talla(u'F'), -1);
+  EXPECT_EQ(Talla(u'G'), -1);
+}
+
+// The close of a file whose source failed deletes the partial file this copy had opened,
+// and leaves alone a file of that name it never opened.
+TEST(Copia, AnIncompleteCloseDeletesOnlyThePartialFileItOpened) {
+  Banco banco({{u'E', 512}, {u'F', 512}});
+  banco.AsignarOrigen(u'E');
+  TDHilo* F = banco.Hilo(u'F');
+  prueba::WriteFile(banco.Carpeta(u'F') + "/viejo", "an older complete copy");
+  auto create = std::make_unique<TCrearArchivo>();
+  create->DNombre = u"parcial";
+  create->FTalla = 5000;
+  F->IOList.Add(std::move(create));
+  auto close = std::make_unique<TCerrarArchivoIncompleto>();
+  close->DNombre = u"parcial";
+  F->IOList.Add(std::move(close));
+  auto stray = std::make_unique<TCerrarArchivoIncompleto>();
+  stray->DNombre = u"viejo";  // No file is open when it runs.
+  F->IOList.Add(std::move(stray));
+  EXPECT_TRUE(Esperar([&] { return F->IOList.Con([](auto& l) { return l.empty(); }); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  struct stat st {};
+  EXPECT_NE(::stat((banco.Carpeta(u'F') + "/parcial").c_str(), &st), 0);
+  EXPECT_EQ(prueba::ReadFile(banco.Carpeta(u'F') + "/viejo"), "an older complete copy");
+}
+
+// A read that never completes within TiempoError: the wait fails with 258, and the read's
+// buffer stays alive until its completion has been taken off the port. The helper-thread
+// back end cannot interrupt the read, so the buffer must outlive the time-out.
+TEST(Copia, ATransferSlowerThanTheTimeOutIsDrainedBeforeItIsReleased) {
+  win32::SelectPortBackend(win32::PortBackend::HelperThreads);
+  int beeps = 0;
+  std::mutex beepLock;
+  win32::InstallBeepHook([&](win32::DWORD) {
+    std::lock_guard guard(beepLock);
+    ++beeps;
+  });
+  {
+    Banco banco({{u'E', 512}, {u'F', 512}});
+    banco.ajustes.TiempoError = 300;
+    banco.AsignarOrigen(u'E');
+    const std::string fifo = banco.Carpeta(u'E') + "/tubo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    auto R = banco.Registro("tubo", {u'F'});
+    R->Talla = 4096;  // A FIFO has no size; the record says what to read.
+    R->Atributos = 0x20;
+    const std::int64_t before = BloquesVivos();
+    banco.EncolarOperaciones(*R);
+    ASSERT_TRUE(Esperar([&] { return banco.Hilo(u'E')->GetLEC() == win32::WAIT_TIMEOUT; })) << "the wait timed out";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(BloquesVivos(), before + 1) << "the buffer of the read in flight is kept";
+    // Withdrawn while the origin drains, so that the file is not retried; the record the
+    // error path puts back must forget it too.
+    banco.Retirar(u'F');
+    // The read gets its data and ends; only then may its buffer go.
+    const std::string data(4096, 'x');
+    ASSERT_EQ(::write(writer, data.data(), data.size()), 4096);
+    EXPECT_TRUE(Esperar([&] { return BloquesVivos() == before; }));
+    EXPECT_TRUE(Esperar([&] {
+      std::lock_guard guard(beepLock);
+      return beeps == 1;
+    })) << "one beep for the failed wait";
+    EXPECT_TRUE(Esperar([&] { return banco.Hilo(u'E')->FList.Con([](auto& fl) { return fl.empty(); }); }));
+    banco.Terminar();
+    ::close(writer);
+    EXPECT_EQ(BloquesVivos(), before);
+  }
+  win32::InstallBeepHook(nullptr);
+  win32::SelectPortBackend(win32::PortBackend::Automatic);
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// Failures of the origin and of destinations, and destinations withdrawn during a copy.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "engine/DHilo.h"
+#include "platform/drives.h"
+#include "platform/process.h"
+#include "tests/engine/Banco.h"
+
+namespace {
+
+using prueba::Banco;
+using prueba::Esperar;
+
+// Counts the beeps of the workers.
+class Pitidos {
+ public:
+  Pitidos() {
+    win32::InstallBeepHook([this](win32::DWORD) {
+      std::lock_guard guard(lock_);
+      ++count_;
+    });
+  }
+  ~Pitidos() { win32::InstallBeepHook(nullptr); }
+  int Cuenta() {
+    std::lock_guard guard(lock_);
+    return count_;
+  }
+
+ private:
+  std::mutex lock_;
+  int count_ = 0;
+};
+
+// User plus system CPU time of one thread, in clock ticks.
+long TiempoCpu(int tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+std::int64_t Talla(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+TEST(Fallos, AnUnopenableSourceIsRetriedBehindTheWaitingRecords) {
+  Pitidos pitidos;
+  Banco banco({{u'E', 512}, {u'F', 512}});
+  banco.ajustes.TiempoError = 300;
+  banco.AsignarOrigen(u'E');
+  auto missing = banco.Registro("falta", {u'F'});
+  missing->Talla = 5000;
+  missing->Atributos = 0x20;
+  banco.EncolarRegistro(std::move(missing));
+  for (const char* name : {"uno", "dos"}) {
+    prueba::WriteFile(banco.Carpeta(u'E') + "/" + name, prueba::Pattern(3000, 5));
+    banco.EncolarRegistro(banco.Registro(name, {u'F'}));
+  }
+  // The first attempt fails; the two files waiting behind it are copied before the retry.
+  EXPECT_TRUE(Esperar([&] { return Talla(banco.Carpeta(u'F') + "/uno") == 3000 && Talla(banco.Carpeta(u'F') + "/dos") == 3000; }));
+  EXPECT_TRUE(Esperar([&] { return pitidos.Cuenta() >= 3; })) << "one beep per attempt";
+  TDHilo* E = banco.Hilo(u'E');
+  EXPECT_EQ(E->GetLEC(), win32::WAIT_TIMEOUT);
+  const auto waiting = E->FList.Con([](auto& fl) { return fl.size(); });
+  EXPECT_LE(waiting, 1u) << "the file goes back into the list after each attempt";
+  EXPECT_EQ(E->GetDFin(), 5120 + 2 * 3072) << "the total counts the file once";
+}
+
+// A FIFO that yields one block and then nothing: the second read times out part-way.
+TEST(Fallos, AReadThatFailsPartWayTakesItsBytesBackAndPutsTheFileBack) {
+  Pitidos pitidos;
+  Banco banco({{u'E', 512}, {u'F', 512}, {u'G', 4096}});
+  banco.ajustes.TiempoError = 500;
+  banco.AsignarOrigen(u'E');
+  const std::string fifo = banco.Carpeta(u'E') + "/tubo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  const std::string block = prueba::Pattern(2097152, 9);
+  ASSERT_EQ(::write(writer, block.data(), 65536), 65536);  // The pipe holds 64 KiB at a time.
+  std::thread feeder([&] {
+    ::fcntl(writer, F_SETFL, O_RDWR);
+    std::size_t sent = 65536;
+    while (sent < block.size()) sent += static_cast<std::size_t>(::write(writer, block.data() + sent, block.size() - sent));
+  });
+  auto R = banco.Registro("tubo", {u'F', u'G'});
+  R->Talla = 3 * 2097152;
+  R->Atributos = 0x20;
+  banco.EncolarRegistro(std::move(R));
+  TDHilo* E = banco.Hilo(u'E');
+  ASSERT_TRUE(Esperar([&] { return E->GetLEC() == win32::WAIT_TIMEOUT; }));
+  feeder.join();
+  // The block read before counts no more, on the origin and on each destination.
+  EXPECT_TRUE(Esperar([&] { return E->GetDPos() == 0; }));
+  // The file went back into the list with both destinations: the retry creates it anew on
+  // each (preallocated, without the block written before).
+  for (char16_t d : {u'F', u'G'}) {
+    TDHilo* D = banco.Hilo(d);
+    EXPECT_TRUE(Esperar([&] { return D->GetDPos() == 0; })) << char(d);
+    EXPECT_EQ(D->GetLEC(), 0u) << "a destination is not in error for the origin's failure";
+    const std::string copy = banco.Carpeta(d) + "/tubo";
+    EXPECT_TRUE(Esperar([&] {
+      return Talla(copy) == 3 * 2097152 && prueba::ReadFile(copy).substr(0, 4096) == std::string(4096, '\0');
+    })) << char(d);
+  }
+  EXPECT_GE(pitidos.Cuenta(), 1);
+  ::close(writer);
+}
+
+TEST(Fallos, AWithdrawnDestinationEndsWhileTheOthersFinish) {
+  Banco banco({{u'E', 512}, {u'F', 512}, {u'G', 512}, {u'H', 4096}});
+  banco.AsignarOrigen(u'E');
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    prueba::WriteFile(banco.Carpeta(u'E') + "/" + name, prueba::Pattern(7 << 20, static_cast<unsigned>(i)));
+    banco.EncolarRegistro(banco.Registro(name, {u'F', u'G', u'H'}));
+  }
+  const std::int64_t vivos = TDHilo::Vivos();
+  ASSERT_TRUE(Esperar([&] { return banco.Hilo(u'G')->GetDPos() > 0; }));
+  banco.Retirar(u'G');
+  EXPECT_TRUE(Esperar([&] { return TDHilo::Vivos() == vivos - 1; })) << "it ended and freed itself";
+  for (char16_t d : {u'F', u'H'}) {
+    for (int i = 0; i < 6; ++i) {
+      const std::string name = "/f" + std::to_string(i);
+      EXPECT_TRUE(Esperar([&] { return prueba::ReadFile(banco.Carpeta(d) + name) == prueba::ReadFile(banco.Carpeta(u'E') + name); }));
+    }
+  }
+}
+
+// A destination on a small file system fills up in the middle of a file.
+TEST(Fallos, ADestinationThatRunsOutOfSpaceIsSetAsideAndTheOthersFinish) {
+  prueba::LoopVolume small("ext4", 12, 512, "CHICO");
+  if (!small.ok()) GTEST_SKIP() << small.error();
+  Pitidos pitidos;
+  Banco banco({{u'E', 512}, {u'G', 4096}});
+  // The small volume joins as drive F.
+  std::vector<win32::TestDrive> table = {{u'E', banco.Carpeta(u'E'), win32::DRIVE_FIXED, u"", 0x1045, 512},
+                                         {u'F', small.mountPoint(), win32::DRIVE_REMOVABLE, u"CHICO", 0x1046, 512},
+                                         {u'G', banco.Carpeta(u'G'), win32::DRIVE_FIXED, u"", 0x1047, 4096}};
+  win32::InstallDriveTable(table);
+  auto* F = new TDHilo(banco.ajustes);
+  THRec rec;
+  rec.Nombre = u"CHICO";
+  rec.Letra = u'F';
+  rec.ID = 0x1046;
+  rec.MaxSectorSize = 4096;
+  F->SetAppRec(rec);
+  ASSERT_TRUE(Esperar([&] { return F->Identidad().Letra == u'F'; }));
+  banco.AsignarOrigen(u'E');
+  F->AsignarOD(banco.Hilo(u'E'));
+  F->EsDestino();
+
+  prueba::WriteFile(banco.Carpeta(u'E') + "/grande", prueba::Pattern(20 << 20, 3));
+  prueba::WriteFile(banco.Carpeta(u'E') + "/despues", prueba::Pattern(1000, 4));
+  auto big = banco.Registro("grande", {u'G'});
+  big->DList.push_back(F);
+  banco.EncolarRegistro(std::move(big));
+  auto later = banco.Registro("despues", {u'G'});
+  later->DList.push_back(F);
+  banco.EncolarRegistro(std::move(later));
+
+  ASSERT_TRUE(Esperar([&] { return F->GetLEC() == win32::ERROR_DISK_FULL; }));
+  EXPECT_TRUE(Esperar([&] { return Talla(small.mountPoint() + "/grande") == -1; })) << "its partial file is deleted";
+  for (const char* name : {"/grande", "/despues"}) {
+    EXPECT_TRUE(Esperar([&] { return prueba::ReadFile(banco.Carpeta(u'G') + name) == prueba::ReadFile(banco.Carpeta(u'E') + name); }));
+  }
+  EXPECT_EQ(Talla(small.mountPoint() + "/despues"), -1) << "later work for it is retired without running";
+  EXPECT_TRUE(banco.Hilo(u'E')->FList.Con([&](auto& fl) {
+    for (const auto& R : fl) {
+      if (R->EncontrarDestino(F)) return false;
+    }
+    return true;
+  })) << "the waiting records forgot it";
+  // Discard mode waits for its queue: a second of it costs (almost) no CPU.
+  const long before = TiempoCpu(F->SystemThreadId());
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LE(TiempoCpu(F->SystemThreadId()) - before, 5) << "no spinning";
+  EXPECT_EQ(pitidos.Cuenta(), 1);
+  banco.Hilo(u'E')->EliminarDestinosList.Add(F);
+}
+
+}  // namespace
