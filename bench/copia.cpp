@@ -1,0 +1,192 @@
+// Benchmark driver.
+//
+//   vertilo_bench copy SOURCE DEST...   copies the tree SOURCE into every DEST through the
+//                                       engine and prints its figures
+//   vertilo_bench run COMMAND           runs a shell command and prints the same figures
+//
+// Figures: wall seconds, CPU seconds (user + system, of the process or of the command and
+// its children), peak resident memory, and for a copy each destination's finish time.
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/Ajustes.h"
+#include "engine/DHilo.h"
+#include "engine/FRec.h"
+#include "platform/drives.h"
+#include "platform/files.h"
+#include "platform/memory.h"
+#include "platform/strings.h"
+#include "platform/thread.h"
+
+using namespace win32;
+using Reloj = std::chrono::steady_clock;
+
+namespace {
+
+double Segundos(Reloj::time_point desde) { return std::chrono::duration<double>(Reloj::now() - desde).count(); }
+
+double Cpu(const rusage& r) {
+  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+// The sector size of the mounted drive a folder is on.
+DWORD SectorDe(const std::string& folder) {
+  UseSystemDriveTable();
+  GetLogicalDrives();
+  auto path = DrivePath(folder);
+  if (!path) return 512;
+  const std::u16string root{(*path)[0], u':', u'\\'};
+  DWORD perCluster = 0, perSector = 512, free = 0, total = 0;
+  GetDiskFreeSpaceW(root, &perCluster, &perSector, &free, &total);
+  return perSector;
+}
+
+// Every entry below the folder, folders before their content.
+void Recorrer(const std::u16string& carpeta, const std::u16string& relativo, std::vector<std::unique_ptr<TFRec>>& out) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(carpeta + u"*.*", &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (data.cFileName == u"." || data.cFileName == u"..") continue;
+    auto R = std::make_unique<TFRec>();
+    R->ONombre = R->DNombre = relativo + data.cFileName;
+    R->Talla = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    R->Atributos = data.dwFileAttributes;
+    R->Tiempo = {data.ftCreationTime, data.ftLastAccessTime, data.ftLastWriteTime};
+    const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::u16string name = data.cFileName;
+    out.push_back(std::move(R));
+    if (folder) Recorrer(carpeta + name + u"\\", relativo + name + u"\\", out);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+bool Copiado(const std::u16string& path, const TFRec& R) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path, &data)) return false;
+  const std::int64_t size = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  return size == R.Talla && FileTimeToInt64(data.ftLastWriteTime) == FileTimeToInt64(R.Tiempo.ETiempo);
+}
+
+int Copiar(const std::string& source, const std::vector<std::string>& dests) {
+  std::vector<TestDrive> table;
+  table.push_back({u'E', source, DRIVE_FIXED, u"Origen", 0xE0, SectorDe(source)});
+  for (std::size_t i = 0; i < dests.size(); ++i) {
+    const auto letter = static_cast<char16_t>(u'F' + i);
+    table.push_back({letter, dests[i], DRIVE_FIXED, u"", 0xF0 + static_cast<DWORD>(i), SectorDe(dests[i])});
+  }
+  DWORD maxSector = 4096;
+  for (const TestDrive& d : table) maxSector = std::max(maxSector, d.bytesPerSector);
+  InstallDriveTable(table);
+
+  std::vector<std::unique_ptr<TFRec>> records;
+  Recorrer(u"\\\\?\\E:\\", u"", records);
+  // The last file tells when a destination is done: each one copies in record order.
+  std::size_t last = records.size();
+  while (last > 0 && (records[last - 1]->Atributos & FILE_ATTRIBUTE_DIRECTORY) != 0) --last;
+  if (last == 0) {
+    std::fprintf(stderr, "no files under %s\n", source.c_str());
+    return 1;
+  }
+  const TFRec finalRecord = *records[last - 1];
+
+  TAjustes ajustes;
+  MEMORYSTATUSEX status;
+  GlobalMemoryStatusEx(&status);
+  ajustes.MemoriaTotal = static_cast<std::int64_t>(status.ullTotalPhys);
+  ajustes.MemoriaLibre = std::max<std::int64_t>(ajustes.MemoriaTotal * 3 / 10, 1LL << 30);
+
+  const auto start = Reloj::now();
+  std::vector<TDHilo*> workers;
+  for (const TestDrive& d : table) {
+    auto* worker = new TDHilo(ajustes);
+    THRec rec;
+    rec.Nombre = d.label;
+    rec.Letra = d.letter;
+    rec.ID = d.serial;
+    rec.SectorSize = d.bytesPerSector;
+    rec.MaxSectorSize = maxSector;
+    worker->SetAppRec(rec);
+    workers.push_back(worker);
+  }
+  for (TDHilo* worker : workers) {
+    while (worker->Identidad().Letra == 0x85) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  TDHilo* origin = workers[0];
+  origin->EsOrigen();
+  for (std::size_t i = 1; i < workers.size(); ++i) {
+    workers[i]->AsignarOD(origin);
+    workers[i]->EsDestino();
+  }
+  origin->FList.Con([&](std::deque<std::unique_ptr<TFRec>>& fl) {
+    for (auto& R : records) {
+      R->DList.assign(workers.begin() + 1, workers.end());
+      R->AddDFin();
+      origin->AddDFin(origin->DTalla(R->Talla));
+      fl.push_back(std::move(R));
+    }
+  });
+
+  std::vector<double> finished(dests.size(), 0.0);
+  std::size_t left = dests.size();
+  while (left > 0) {
+    for (std::size_t i = 0; i < dests.size(); ++i) {
+      if (finished[i] != 0.0) continue;
+      const std::u16string path = std::u16string(u"\\\\?\\") + static_cast<char16_t>(u'F' + i) + u":\\" + finalRecord.DNombre;
+      if (Copiado(path, finalRecord)) {
+        finished[i] = Segundos(start);
+        --left;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const double wall = Segundos(start);
+  for (std::size_t i = 1; i < workers.size(); ++i) origin->EliminarDestinosList.Add(workers[i]);
+  origin->Terminate();
+  TThread::WaitForAll(30000);
+
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("wall=%.2f cpu=%.2f maxrss_mb=%.1f", wall, Cpu(usage), usage.ru_maxrss / 1024.0);
+  for (std::size_t i = 0; i < dests.size(); ++i) std::printf(" finish%zu=%.2f", i + 1, finished[i]);
+  std::printf("\n");
+  return 0;
+}
+
+int Ejecutar(const std::string& command) {
+  const auto start = Reloj::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  const double wall = Segundos(start);
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  std::printf("wall=%.2f cpu=%.2f maxrss_mb=%.1f\n", wall, Cpu(usage), usage.ru_maxrss / 1024.0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "copy" && argc >= 4) {
+    return Copiar(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+  }
+  if (mode == "run" && argc == 3) return Ejecutar(argv[2]);
+  std::fprintf(stderr, "usage: %s copy SOURCE DEST... | run COMMAND\n", argv[0]);
+  return 2;
+}
