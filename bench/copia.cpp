@@ -143,7 +143,8 @@ int Copiar(const std::string& source, const std::vector<std::string>& dests) {
     for (std::size_t i = 0; i < dests.size(); ++i) {
       if (finished[i] != 0.0) continue;
       const std::u16string path = std::u16string(u"\\\\?\\") + static_cast<char16_t>(u'F' + i) + u":\\" + finalRecord.DNombre;
-      if (Copiado(path, finalRecord)) {
+      TDHilo* D = workers[i + 1];
+      if (D->GetDFin() > 0 && D->GetDPos() >= D->GetDFin() && Copiado(path, finalRecord)) {
         finished[i] = Segundos(start);
         --left;
       }

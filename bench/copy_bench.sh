@@ -28,6 +28,7 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 
 # volume NAME SECTOR: a mounted drive folder; prints its path.
 volume() {
@@ -36,7 +37,9 @@ volume() {
   if [ $ROOTED -eq 1 ]; then
     truncate -s 2G "$WORK/$1.img"
     local dev
-    dev=$(losetup -f --show --sector-size "$2" "$WORK/$1.img")
+    # Direct I/O on the backing file keeps the loop device out of the page cache, so that
+    # the cache figures are the tools' own.
+    dev=$(losetup -f --show --direct-io=on --sector-size "$2" "$WORK/$1.img")
     LOOPS+=("$dev")
     mkfs.ext4 -q -F -m 0 "$dev"
     mount "$dev" "$dir"
@@ -87,7 +90,8 @@ measure() {
     cp)
       local cmd=""
       for d in "${dests[@]}"; do cmd+="cp -r '$SRC/.' '$d/' & "; done
-      out=$("$BIN" run "${cmd} wait") ;;
+      # Written means on the drive: the others' data is still in the cache until a sync.
+      out=$("$BIN" run "${cmd} wait; sync") ;;
     tee)
       local pipes="" readers=""
       for i in $(seq 1 "$n"); do
@@ -95,7 +99,7 @@ measure() {
         readers+="tar -C '${dests[$((i-1))]}' -xf '$WORK/p$i' & "
         pipes+=" '$WORK/p$i'"
       done
-      out=$("$BIN" run "${readers} tar -C '$SRC' -cf - . | tee $pipes > /dev/null; wait") ;;
+      out=$("$BIN" run "${readers} tar -C '$SRC' -cf - . | tee $pipes > /dev/null; wait; sync") ;;
   esac
   sync
   local read_mb cache_mb

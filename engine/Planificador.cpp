@@ -11,8 +11,6 @@ namespace {
 using ListaOps = std::deque<std::unique_ptr<TEspera>>;
 using ListaRegistros = std::deque<std::unique_ptr<TFRec>>;
 
-std::int64_t CacheDelPrimero(const TFRec& R) { return R.DList.empty() ? 0 : R.DList.front()->GetCache(); }
-
 }  // namespace
 
 void TDHilo::ContinuarOrigen() {
@@ -41,10 +39,24 @@ void TDHilo::ContinuarOrigen() {
         NuevaEspera();
         return;
       }
-      // The lowest-indexed record whose first destination is not too far behind.
+      // The lowest-indexed record whose first destination is not too far behind, or the
+      // first record. Scanning from the front and stopping at the first one chooses the same
+      // record as a scan of the whole list, without reading every backlog each turn.
       std::size_t sel = 0;
-      for (std::size_t k = fl.size(); k-- > 0;) {
-        if (CacheDelPrimero(*fl[k]) < T) sel = k;
+      std::vector<std::pair<TDHilo*, std::int64_t>> leidos;  // Backlogs read in this turn.
+      const auto cache = [&](TDHilo* DH) {
+        for (const auto& [hilo, valor] : leidos) {
+          if (hilo == DH) return valor;
+        }
+        const std::int64_t valor = DH->GetCache();
+        leidos.emplace_back(DH, valor);
+        return valor;
+      };
+      for (std::size_t k = 0; k < fl.size(); ++k) {
+        if ((fl[k]->DList.empty() ? 0 : cache(fl[k]->DList.front())) < T) {
+          sel = k;
+          break;
+        }
       }
       std::unique_ptr<TFRec> R = std::move(fl[sel]);
       fl.erase(fl.begin() + static_cast<std::ptrdiff_t>(sel));

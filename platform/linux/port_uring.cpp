@@ -101,14 +101,14 @@ class UringPort final : public Port {
       const int res = cqe->res;
       io_uring_cqe_seen(&ring_, cqe);
       if (entry == nullptr) continue;  // A cancellation's own completion.
-      if (entry->kind == Entry::Kind::Posted) {
-        const Completion completion = entry->posted;
-        {
-          std::lock_guard guard(submitLock_);
+      {
+        // The lock orders this thread after the one that filled the entry and submitted it.
+        std::lock_guard guard(submitLock_);
+        if (entry->kind == Entry::Kind::Posted) {
           pending_.erase(entry);
+          std::unique_ptr<Entry> owned(entry);
+          return owned->posted;
         }
-        delete entry;
-        return completion;
       }
       int error = 0;
       if (Advance(*entry->request, res, &error) == Step::Again) {
