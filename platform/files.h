@@ -67,6 +67,11 @@ HANDLE FindFirstFileW(std::u16string_view pattern, WIN32_FIND_DATAW* data);
 bool FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
 bool FindClose(HANDLE find);
 
+// The volume and file numbers that name a file or folder (what Windows gives as the volume
+// serial and the file index), following symbolic links: two paths with the same pair reach
+// the same folder, however they got there.
+bool GetFileIdentity(std::u16string_view path, std::uint64_t* volume, std::uint64_t* file);
+
 // UTC calendar fields of a file time.
 bool FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields);
 

@@ -1,18 +1,83 @@
 #include "window/Aplicacion.h"
 
 #include <QApplication>
-#include <QWidget>
+#include <QDir>
+#include <QIcon>
+#include <QMessageBox>
+#include <QSocketNotifier>
 
-#include "platform/thread.h"
+#include <csignal>
+#include <exception>
+#include <sys/socket.h>
+#include <unistd.h>
 
-int EjecutarAplicacion(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QWidget window;
-  window.setWindowTitle(QStringLiteral("Vertilo"));
-  window.resize(483, 399);
-  window.show();
+#include "platform/process.h"
+#include "window/LienzoQt.h"
+
+namespace {
+
+// A failure that escapes a handler is shown with its message, and the window goes on.
+class TAplicacion : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+      Informar(QString::fromUtf8(error.what()));
+    } catch (...) {
+      Informar(QStringLiteral("Error desconocido"));
+    }
+    return false;
+  }
+
+ private:
+  static void Informar(const QString& text) {
+    QMessageBox::critical(nullptr, Texto(kNombreAplicacion), text);
+  }
+};
+
+// SIGTERM and SIGINT reach the event loop through a socket pair, and close the window the
+// way its close button does.
+int senales[2] = {-1, -1};
+
+void AlRecibir(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(senales[1], &byte, 1);
+}
+
+}  // namespace
+
+int EjecutarAplicacion(int argc, char** argv, const FabricaServidor& fabrica) {
+  TAplicacion application(argc, argv);
+  application.setQuitOnLastWindowClosed(true);
+  if (QIcon::themeName().isEmpty() && QDir(QStringLiteral("/usr/share/icons/Adwaita")).exists()) {
+    QIcon::setThemeName(QStringLiteral("Adwaita"));
+  }
+  // The workers' beep rings the display's bell, on the window's thread.
+  win32::InstallBeepHook([](win32::DWORD) {
+    QMetaObject::invokeMethod(qApp, [] { QApplication::beep(); }, Qt::QueuedConnection);
+  });
+
+  auto* form = new TFormDList(fabrica);
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, senales) == 0) {
+    auto* notifier = new QSocketNotifier(senales[0], QSocketNotifier::Read, form);
+    QObject::connect(notifier, &QSocketNotifier::activated, form, [form] {
+      char byte = 0;
+      [[maybe_unused]] const ssize_t n = ::read(senales[0], &byte, 1);
+      form->close();
+    });
+    struct sigaction action {};
+    action.sa_handler = AlRecibir;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+  }
+  form->show();
   const int code = application.exec();
-  // Workers end on their own threads; they get a bounded time to do so.
-  win32::TThread::WaitForAll(10000);
+  win32::InstallBeepHook(nullptr);
+  // The destructor gives the workers a bounded time to end before the settings they read go.
+  delete form;
   return code;
 }

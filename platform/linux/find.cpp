@@ -224,6 +224,16 @@ bool FindClose(HANDLE handle) {
   return CloseHandle(handle);
 }
 
+bool GetFileIdentity(std::u16string_view path, std::uint64_t* volume, std::uint64_t* file) {
+  auto native = NativePath(path);
+  if (!native) return false;
+  struct stat st {};
+  if (::stat(native->c_str(), &st) != 0) return FailErrno(errno, &*native);
+  *volume = st.st_dev;
+  *file = st.st_ino;
+  return true;
+}
+
 bool FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields) {
   const std::int64_t value = FileTimeToInt64(*time);
   if (value < 0) return Fail(ERROR_INVALID_PARAMETER);

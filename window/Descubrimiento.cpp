@@ -1,0 +1,173 @@
+// Drive discovery: one worker per usable drive, recognised by its volume serial number
+// across refreshes; the roles of origin and destinations.
+
+#include <algorithm>
+
+#include "platform/drives.h"
+#include "platform/strings.h"
+#include "window/FormDList.h"
+#include "window/LienzoQt.h"
+
+using namespace win32;
+
+namespace {
+
+int CompararOrden(const TDHilo* a, const TDHilo* b) { return static_cast<int>(a->Orden) - static_cast<int>(b->Orden); }
+
+int CompararID(const TDHilo* a, const TDHilo* b) {
+  const std::uint32_t x = a->Identidad().ID, y = b->Identidad().ID;
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+const char16_t* NombrePorTipo(DWORD tipo) {
+  switch (tipo) {
+    case DRIVE_REMOVABLE: return u"Disco extraible";
+    case DRIVE_FIXED: return u"Disco local";
+    default: return u"Disco remoto";
+  }
+}
+
+}  // namespace
+
+std::vector<TDHilo*> TFormDList::ListaPorID() const {
+  std::vector<TDHilo*> lista = DList;
+  std::stable_sort(lista.begin(), lista.end(), [](TDHilo* a, TDHilo* b) { return CompararID(a, b) < 0; });
+  return lista;
+}
+
+// Binary search by letter over a list sorted by Orden; the frontmost match wins.
+TDHilo* TFormDList::BuscarPorLetra(const std::vector<TDHilo*>& lista, char16_t Letra) const {
+  TDHilo* found = nullptr;
+  std::ptrdiff_t low = 0, high = static_cast<std::ptrdiff_t>(lista.size()) - 1;
+  while (low <= high) {
+    const std::ptrdiff_t middle = (low + high) / 2;
+    const char16_t letra = lista[static_cast<std::size_t>(middle)]->Identidad().Letra;
+    if (letra < Letra) {
+      low = middle + 1;
+    } else {
+      high = middle - 1;
+      if (letra == Letra) found = lista[static_cast<std::size_t>(middle)];
+    }
+  }
+  return found;
+}
+
+void TFormDList::ToolButtonActualizarClick() {
+  ToolButtonActualizar->setEnabled(false);
+  try {
+    const int focused = DListBox->currentRow();
+    const std::uint32_t enfocado =
+        focused >= 0 && focused < static_cast<int>(DList.size()) ? DList[static_cast<std::size_t>(focused)]->Identidad().ID : 0;
+    for (std::size_t i = 0; i < DList.size(); ++i) {
+      DList[i]->Orden = 0;
+      QListWidgetItem* item = DListBox->item(static_cast<int>(i));
+      DList[i]->Seleccionado = item != nullptr && item->isSelected();
+    }
+    DListBox->clear();
+
+    std::uint32_t maxSector = 4096;
+    std::u16string nombres[32];
+    std::uint32_t serials[32] = {};
+    std::uint32_t sectores[32] = {};
+    const DWORD mask = GetLogicalDrives();
+    for (int i = 0; i < 32; ++i) {
+      if ((mask & (1u << i)) == 0) continue;
+      const std::u16string root{static_cast<char16_t>(u'A' + i), u':', u'\\'};
+      const DWORD tipo = GetDriveTypeW(root);
+      if (tipo != DRIVE_REMOVABLE && tipo != DRIVE_FIXED && tipo != DRIVE_REMOTE) continue;
+      std::u16string label;
+      DWORD serial = 0;
+      if (!GetVolumeInformationW(root, &label, &serial)) continue;
+      serials[i] = serial;
+      nombres[i] = label.empty() ? NombrePorTipo(GetDriveTypeW(root)) : label;
+      DWORD perCluster = 0, perSector = 0, free = 0, total = 0;
+      if (GetDiskFreeSpaceW(root, &perCluster, &perSector, &free, &total)) {
+        sectores[i] = perSector;
+        if (perSector > maxSector) maxSector = perSector;
+      }
+    }
+
+    const std::vector<TDHilo*> porID = ListaPorID();
+    for (int i = 0; i < 32; ++i) {
+      if (serials[i] == 0) continue;
+      TDHilo* worker = BuscarPorID(porID, serials[i]);
+      if (worker == nullptr) {
+        worker = new TDHilo(*ajustes_);
+        if (OCopia != nullptr) {
+          worker->AsignarOD(OCopia);
+          worker->EsDestino();
+        }
+        DList.push_back(worker);
+      }
+      worker->Orden = static_cast<std::uint8_t>(65 + i);
+      THRec rec;
+      rec.ID = serials[i];
+      rec.Nombre = nombres[i];
+      rec.Letra = static_cast<char16_t>(u'A' + i);
+      // A drive whose geometry is unknown is taken to have the worker's first sector size.
+      rec.SectorSize = sectores[i] != 0 ? sectores[i] : 512;
+      rec.MaxSectorSize = maxSector;
+      worker->SetAppRec(rec);
+      worker->GetEspacioLibre();
+    }
+
+    for (std::size_t i = DList.size(); i-- > 0;) {
+      TDHilo* worker = DList[i];
+      if (worker->Orden != 0 || worker == OCopia) continue;
+      DList.erase(DList.begin() + static_cast<std::ptrdiff_t>(i));
+      if (OCopia != nullptr) {
+        // Withdrawn from the waiting records before the origin ends it.
+        OCopia->EliminarFiles(worker);
+        OCopia->EliminarDestinosList.Add(worker);
+      } else {
+        worker->Terminate();
+      }
+    }
+
+    std::stable_sort(DList.begin(), DList.end(), [](TDHilo* a, TDHilo* b) { return CompararOrden(a, b) < 0; });
+    for (TDHilo* worker : DList) {
+      auto* item = new QListWidgetItem(QStringLiteral(" "));
+      const auto root = DriveRoot(worker->GetAppRec().Letra);
+      if (root) item->setToolTip(QString::fromStdString(*root));
+      DListBox->addItem(item);
+    }
+    SeleccionarDispositivo(enfocado);
+    for (std::size_t i = 0; i < DList.size(); ++i) DListBox->item(static_cast<int>(i))->setSelected(DList[i]->Seleccionado);
+    DListBox->viewport()->update();
+  } catch (...) {
+  }
+  ToolButtonActualizar->setEnabled(true);
+  ToolButtonCancelar->setEnabled(!DList.empty());
+}
+
+void TFormDList::SeleccionarDispositivo(std::uint32_t ID) {
+  const int last = static_cast<int>(DList.size()) - 1;
+  DListBox->setCurrentRow(last, QItemSelectionModel::NoUpdate);
+  TDHilo* worker = BuscarPorID(ListaPorID(), ID);
+  if (worker == nullptr) return;
+  const char16_t letra = worker->Identidad().Letra;
+  std::ptrdiff_t low = 0, high = last;
+  while (low <= high) {
+    const std::ptrdiff_t middle = (low + high) / 2;
+    const char16_t at = DList[static_cast<std::size_t>(middle)]->Identidad().Letra;
+    if (at < letra) {
+      low = middle + 1;
+    } else {
+      high = middle - 1;
+      if (at == letra) DListBox->setCurrentRow(static_cast<int>(middle), QItemSelectionModel::NoUpdate);
+    }
+  }
+}
+
+void TFormDList::AsignarOrigen(TDHilo* origen) {
+  OCopia = origen;
+  origen->EsOrigen();
+  setWindowTitle(Texto(std::u16string(kNombreAplicacion) + u" leyendo desde [" + origen->Identidad().Nombre + u"]"));
+  for (TDHilo* worker : DList) {
+    if (worker == origen) continue;
+    worker->AsignarOD(OCopia);
+    worker->EsDestino();
+  }
+  ToolButtonAbrirGuardar->SetImageIndex(3);
+  ToolButtonAbrirGuardar->SetHint(QStringLiteral("Guardar"));
+}

@@ -1,0 +1,142 @@
+// Folder walks into file records, the two record orders and the search by name, the
+// listing file of a drive, and the progress refresh that long window operations share.
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "engine/Flujos.h"
+#include "engine/Progreso.h"
+#include "platform/files.h"
+#include "window/FormDList.h"
+
+using namespace win32;
+
+namespace {
+
+// Deeper than this the walk records a folder but does not enter it: no real tree gets
+// there, since a path would no longer fit the system's limit on path length.
+constexpr std::size_t kProfundidadMaxima = 1024;
+
+char16_t Plegar(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+}  // namespace
+
+int CompararTexto(const std::u16string& a, const std::u16string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t x = Plegar(a[i]), y = Plegar(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+int CompararNombre(const TFRec& a, const TFRec& b) { return CompararTexto(a.ONombre, b.ONombre); }
+
+int CompararLongitud(const TFRec& a, const TFRec& b) {
+  return static_cast<int>(b.ONombre.size()) - static_cast<int>(a.ONombre.size());
+}
+
+TFRec* BuscarFR(const std::vector<TFRec*>& lista, const std::u16string& nombre) {
+  TFRec* found = nullptr;
+  std::ptrdiff_t low = 0, high = static_cast<std::ptrdiff_t>(lista.size()) - 1;
+  while (low <= high) {
+    const std::ptrdiff_t middle = (low + high) / 2;
+    const int order = CompararTexto(lista[static_cast<std::size_t>(middle)]->ONombre, nombre);
+    if (order < 0) {
+      low = middle + 1;
+    } else {
+      high = middle - 1;
+      if (order == 0) found = lista[static_cast<std::size_t>(middle)];
+    }
+  }
+  return found;
+}
+
+void OrdenarPorNombre(TListaRegistros& lista) {
+  std::stable_sort(lista.begin(), lista.end(), [](const auto& a, const auto& b) { return CompararNombre(*a, *b) < 0; });
+}
+
+std::vector<TFRec*> Punteros(const TListaRegistros& lista) {
+  std::vector<TFRec*> out;
+  out.reserve(lista.size());
+  for (const auto& R : lista) out.push_back(R.get());
+  return out;
+}
+
+void TFormDList::RefrescarProgreso(const std::function<void()>& actualizar) {
+  const TDateTime now = Now();
+  if (static_cast<std::int64_t>((now - LDT) * 86400000.0) > TimerV->interval()) {
+    actualizar();
+    LDT = now;
+    PBMemoria->update();
+    QCoreApplication::processEvents();
+  }
+}
+
+void TFormDList::RecorrerCarpeta(TListaRegistros& lista, const std::u16string& carpeta, std::size_t prefijo) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(u"\\\\?\\" + carpeta + u"*.*", &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    AgregarArchivo(lista, carpeta + data.cFileName, data, prefijo);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+// A folder is entered unless it is one of the folders the walk is already inside (a link
+// or a bind mount that leads back into its own tree): its record stays, its content is
+// already being walked.
+void TFormDList::AgregarArchivo(TListaRegistros& lista, const std::u16string& camino, const WIN32_FIND_DATAW& data,
+                                std::size_t prefijo) {
+  if (data.cFileName == u"." || data.cFileName == u"..") return;
+  auto R = std::make_unique<TFRec>();
+  R->ONombre = camino.size() > 3 ? camino.substr(3) : std::u16string();
+  R->DNombre = camino.size() > prefijo ? camino.substr(prefijo) : std::u16string();
+  R->Talla = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  R->Atributos = data.dwFileAttributes;
+  R->Tiempo = {data.ftCreationTime, data.ftLastAccessTime, data.ftLastWriteTime};
+  const bool carpeta = (R->Atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  lista.push_back(std::move(R));
+  RefrescarProgreso([&] { ProgresoTexto = u"Creando lista " + Utf16Decimal(static_cast<std::int64_t>(lista.size())); });
+  if (!carpeta || recorridos_.size() >= kProfundidadMaxima) return;
+  std::uint64_t volume = 0, file = 0;
+  if (!GetFileIdentity(u"\\\\?\\" + camino, &volume, &file)) return;
+  const std::pair<std::uint64_t, std::uint64_t> identity{volume, file};
+  if (std::find(recorridos_.begin(), recorridos_.end(), identity) != recorridos_.end()) return;
+  recorridos_.push_back(identity);
+  RecorrerCarpeta(lista, camino + u"\\", prefijo);
+  recorridos_.pop_back();
+}
+
+std::u16string TFormDList::ArchivoListado(const TDHilo* worker) const {
+  return std::u16string(1, worker->Identidad().Letra) + u":\\" + kNombreAplicacion + u".lst";
+}
+
+void TFormDList::GuardarListado(TDHilo* worker, const TListaRegistros& lista) {
+  ProgresoTexto = u"Guardando listado en " + worker->Identidad().Nombre;
+  try {
+    TFileStream file(ArchivoListado(worker), TFileStream::Modo::Crear);
+    file.EscribirEntero(FileAppVersion);
+    file.EscribirEntero(static_cast<std::int32_t>(lista.size()));
+    for (std::size_t i = 0; i < lista.size(); ++i) {
+      lista[i]->EscribirOrigen(file);
+      RefrescarProgreso([&] {
+        ProgresoValor = static_cast<int>((static_cast<std::int64_t>(i) + 1) * PBMemoria->width() / static_cast<std::int64_t>(lista.size()));
+      });
+    }
+    file.Cerrar();
+  } catch (const EFlujo&) {
+  }
+}
+
+TListaRegistros TFormDList::LeerListado(TDHilo* worker) {
+  TListaRegistros lista;
+  try {
+    TFileStream file(ArchivoListado(worker), TFileStream::Modo::Leer);
+    LeerRegistrosListado(file, FileAppVersion, lista);
+  } catch (const EFlujo&) {
+  }
+  return lista;
+}
