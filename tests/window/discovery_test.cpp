@@ -1,0 +1,130 @@
+// Drive discovery on an installed drive table.
+
+#include <gtest/gtest.h>
+
+#include "tests/window/Ventana.h"
+
+namespace {
+
+using namespace win32;
+using prueba::EsperarVentana;
+using prueba::Unidad;
+using prueba::Ventana;
+
+std::vector<char16_t> Letras(TFormDList& form) {
+  std::vector<char16_t> out;
+  for (TDHilo* worker : form.Dispositivos()) out.push_back(worker->GetAppRec().Letra);
+  return out;
+}
+
+TEST(Descubrimiento, OnlyRemovableFixedAndRemoteDrivesAreListedWithTheirNames) {
+  Ventana v(prueba::Unidades{{u'C', DRIVE_FIXED}, {u'D', DRIVE_CDROM}, {u'E', DRIVE_REMOVABLE}, {u'F', DRIVE_RAMDISK},
+             {u'G', DRIVE_REMOTE}, {u'H', DRIVE_UNKNOWN}, {u'I', DRIVE_FIXED, u"Datos"}});
+  EXPECT_EQ(Letras(v.form()), (std::vector<char16_t>{u'C', u'E', u'G', u'I'}));
+  EXPECT_EQ(v.form().DListBox->count(), 4);
+  EXPECT_EQ(v.Hilo(u'C')->Identidad().Nombre, u"Disco local");
+  EXPECT_EQ(v.Hilo(u'E')->Identidad().Nombre, u"Disco extraible");
+  EXPECT_EQ(v.Hilo(u'G')->Identidad().Nombre, u"Disco remoto");
+  EXPECT_EQ(v.Hilo(u'I')->Identidad().Nombre, u"Datos");
+  EXPECT_EQ(v.form().DListBox->item(1)->toolTip().toStdString(), v.Carpeta(u'E')) << "the row shows its mount point";
+  // The last row is focused and selected after the window is made.
+  EXPECT_EQ(v.form().DListBox->currentRow(), 3);
+  EXPECT_TRUE(v.form().DListBox->item(3)->isSelected());
+  EXPECT_TRUE(v.form().ToolButtonCancelar->isEnabled());
+}
+
+TEST(Descubrimiento, ANewDriveGetsAWorkerAndAVolumeWithSerialZeroNone) {
+  Ventana v(prueba::Unidades{{u'C'}, {u'E', DRIVE_REMOVABLE}});
+  TDHilo* c = v.Hilo(u'C');
+  v.CambiarUnidades(prueba::Unidades{{u'C'}, {u'E', DRIVE_REMOVABLE}, {u'F', DRIVE_REMOVABLE, u"Nueva"}});
+  v.form().ToolButtonActualizarClick();
+  EXPECT_EQ(Letras(v.form()), (std::vector<char16_t>{u'C', u'E', u'F'}));
+  EXPECT_EQ(v.Hilo(u'C'), c) << "a known drive keeps its worker";
+  EXPECT_TRUE(EsperarVentana([&] { return v.Hilo(u'F')->Identidad().Nombre == u"Nueva"; }));
+}
+
+TEST(Descubrimiento, ADriveThatChangedLetterKeepsItsWorkerAndSelection) {
+  Ventana v(prueba::Unidades{{u'C'}, {u'E', DRIVE_REMOVABLE, u"Llave", 0x55}, {u'F'}});
+  TDHilo* stick = v.Hilo(u'E');
+  v.Seleccionar({u'E'});
+  v.CambiarUnidades(prueba::Unidades{{u'C'}, {u'F'}, {u'K', DRIVE_REMOVABLE, u"Llave", 0x55}});
+  v.form().ToolButtonActualizarClick();
+  EXPECT_EQ(Letras(v.form()), (std::vector<char16_t>{u'C', u'F', u'K'}));
+  EXPECT_EQ(v.form().Dispositivos()[2], stick);
+  EXPECT_TRUE(v.form().DListBox->item(2)->isSelected());
+  EXPECT_FALSE(v.form().DListBox->item(1)->isSelected());
+  EXPECT_TRUE(EsperarVentana([&] { return stick->Identidad().Letra == u'K'; }));
+}
+
+TEST(Descubrimiento, TwoVolumesWithOneSerial) {
+  Ventana v(prueba::Unidades{{u'C'}, {u'E', DRIVE_REMOVABLE, u"", 0x99}, {u'F', DRIVE_REMOVABLE, u"", 0x99}});
+  ASSERT_EQ(v.form().Dispositivos().size(), 3u) << "no worker had the serial yet: each gets one";
+  TDHilo* first = v.Hilo(u'E');
+  v.form().ToolButtonActualizarClick();
+  ASSERT_EQ(v.form().Dispositivos().size(), 2u) << "both now find the same worker; the other is retired";
+  EXPECT_EQ(v.form().Dispositivos()[1], first);
+  EXPECT_EQ(first->GetAppRec().Letra, u'F') << "the higher letter wins";
+}
+
+TEST(Descubrimiento, FocusFollowsTheDriveOrFallsToTheLastRow) {
+  Ventana v(prueba::Unidades{{u'C'}, {u'E'}, {u'F'}, {u'G'}});
+  v.form().DListBox->setCurrentRow(1);
+  v.form().ToolButtonActualizarClick();
+  EXPECT_EQ(v.form().DListBox->currentRow(), 1) << "the focused drive keeps the focus";
+  v.CambiarUnidades(prueba::Unidades{{u'C'}, {u'F'}, {u'G'}});
+  v.form().ToolButtonActualizarClick();
+  EXPECT_EQ(v.form().DListBox->currentRow(), 2) << "its drive vanished: the last row";
+  v.form().DListBox->setCurrentRow(-1);
+  v.form().ToolButtonActualizarClick();
+  EXPECT_EQ(v.form().DListBox->currentRow(), 2) << "no focus before: the last row";
+}
+
+TEST(Descubrimiento, TheLargestSectorSizeGoesToEveryWorker) {
+  Ventana v(prueba::Unidades{{u'C', DRIVE_FIXED, u"", 0, 512}, {u'E', DRIVE_FIXED, u"", 0, 4096}});
+  EXPECT_EQ(v.Hilo(u'C')->GetAppRec().MaxSectorSize, 4096u);
+  v.CambiarUnidades(prueba::Unidades{{u'C', DRIVE_FIXED, u"", 0, 512}, {u'E', DRIVE_FIXED, u"", 0, 8192}});
+  v.form().ToolButtonActualizarClick();
+  EXPECT_EQ(v.Hilo(u'C')->GetAppRec().MaxSectorSize, 8192u);
+  EXPECT_EQ(v.Hilo(u'C')->GetAppRec().SectorSize, 512u);
+}
+
+TEST(Descubrimiento, AVanishedDestinationLeavesThePendingRecordsBeforeItsRow) {
+  Ventana v(prueba::Unidades{{u'C'}, {u'E'}, {u'F'}});
+  TDHilo* E = v.Hilo(u'E');
+  TDHilo* F = v.Hilo(u'F');
+  v.form().AsignarOrigen(E);
+  E->Suspend();  // The record stays in the list while the window works.
+  auto R = std::make_unique<TFRec>();
+  R->ONombre = R->DNombre = u"archivo";
+  R->Talla = 1000;
+  R->DList = {F};
+  E->AddDFin(1024);
+  E->FList.Add(std::move(R));
+  v.CambiarUnidades(prueba::Unidades{{u'C'}, {u'E'}});
+  v.form().ToolButtonActualizarClick();
+  EXPECT_EQ(Letras(v.form()), (std::vector<char16_t>{u'C', u'E'}));
+  EXPECT_TRUE(E->FList.Con([](auto& fl) { return fl.empty(); })) << "the record had no other destination";
+  E->Resume();
+  EXPECT_TRUE(EsperarVentana([&] { return E->GetDFin() == 0; })) << "its size left the origin's total";
+}
+
+TEST(Descubrimiento, TheOriginStaysWhenItsDriveIsGoneAndSortsFirst) {
+  Ventana v(prueba::Unidades{{u'C'}, {u'E'}, {u'F'}});
+  TDHilo* F = v.Hilo(u'F');
+  v.form().AsignarOrigen(F);
+  EXPECT_EQ(v.form().windowTitle().toStdString(), "Vertilo leyendo desde [Disco local]");
+  EXPECT_EQ(v.form().ToolButtonAbrirGuardar->ImageIndex(), 3);
+  v.CambiarUnidades(prueba::Unidades{{u'C'}, {u'E'}});
+  v.form().ToolButtonActualizarClick();
+  ASSERT_EQ(v.form().Dispositivos().size(), 3u);
+  EXPECT_EQ(v.form().Dispositivos()[0], F);
+  EXPECT_EQ(F->Orden, 0);
+  // A drive found later joins as a destination of that origin.
+  v.CambiarUnidades(prueba::Unidades{{u'C'}, {u'E'}, {u'H'}});
+  v.form().ToolButtonActualizarClick();
+  TDHilo* H = v.Hilo(u'H');
+  ASSERT_NE(H, nullptr);
+  EXPECT_EQ(H->GetOD(), F);
+}
+
+}  // namespace
