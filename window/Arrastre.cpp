@@ -47,12 +47,15 @@ void TFormDList::WMDropFiles(const std::vector<std::u16string>& caminos) {
 TListaRegistros TFormDList::CrearListaArrastre(const std::vector<std::u16string>& caminos) {
   TListaRegistros lista;
   try {
-    std::size_t prefijo = 3;
-    if (!ajustes_->UsarCaminoOrigen.load()) {
-      const auto cut = caminos[0].find_last_of(u"\\:");
-      prefijo = cut == std::u16string::npos ? 0 : cut + 1;
-    }
+    const bool caminoOrigen = ajustes_->UsarCaminoOrigen.load();
     for (const std::u16string& camino : caminos) {
+      // Without the source path each item lands in the destination's root: its own folder
+      // part goes, even when the items come from different folders (a search's results).
+      std::size_t prefijo = 3;
+      if (!caminoOrigen) {
+        const auto cut = camino.find_last_of(u"\\:");
+        prefijo = cut == std::u16string::npos ? 0 : cut + 1;
+      }
       WIN32_FIND_DATAW data;
       HANDLE find = FindFirstFileW(u"\\\\?\\" + camino, &data);
       if (find == INVALID_HANDLE_VALUE) continue;  // It vanished between the drag and the drop.

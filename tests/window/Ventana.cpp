@@ -98,6 +98,8 @@ void Ventana::Soltar(const std::vector<std::string>& caminos) {
   for (const std::string& path : caminos) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
   data->setUrls(urls);
   QWidget* target = form_->DListBox->viewport();
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &drop);
   delete data;
