@@ -27,7 +27,8 @@ void Procesar(int milisegundos) {
   EsperarVentana([] { return false; }, milisegundos);
 }
 
-Ventana::Ventana(const Unidades& unidades, FabricaServidor fabrica) {
+Ventana::Ventana(const Unidades& unidades, FabricaServidor fabrica, std::string carpetaConfiguracion)
+    : carpetaConfig(carpetaConfiguracion.empty() ? config.path() : std::move(carpetaConfiguracion)) {
   CambiarUnidades(unidades);
   if (!fabrica) {
     fabrica = [this](std::function<TEstadoPagina()>) {
@@ -36,7 +37,7 @@ Ventana::Ventana(const Unidades& unidades, FabricaServidor fabrica) {
       return stand;
     };
   }
-  form_ = std::make_unique<TFormDList>(fabrica, config.path());
+  form_ = std::make_unique<TFormDList>(fabrica, carpetaConfig);
   form_->MostrarMensaje = [this](const QString& text) { mensajes.push_back(text); };
   // The workers adopt the identities of the first refresh within a turn.
   EsperarVentana([this] {
@@ -56,14 +57,21 @@ Ventana::~Ventana() {
 void Ventana::CambiarUnidades(const Unidades& unidades) {
   std::vector<TestDrive> table;
   for (const Unidad& u : unidades) {
-    auto& folder = carpetas_[u.letra];
-    if (!folder) folder = std::make_unique<TempDir>();
-    table.push_back({u.letra, folder->path(), u.tipo, u.etiqueta, u.serie != 0 ? u.serie : 0x100u + u.letra, u.sector});
+    std::string path = u.carpeta;
+    if (path.empty()) {
+      auto& folder = carpetas_[u.letra];
+      if (!folder) folder = std::make_unique<TempDir>();
+      path = folder->path();
+    } else {
+      externas_[u.letra] = path;
+    }
+    table.push_back({u.letra, path, u.tipo, u.etiqueta, u.serie != 0 ? u.serie : 0x100u + u.letra, u.sector});
   }
   InstallDriveTable(table);
 }
 
 std::string Ventana::Carpeta(char16_t letra) {
+  if (auto known = externas_.find(letra); known != externas_.end()) return known->second;
   auto& folder = carpetas_[letra];
   if (!folder) folder = std::make_unique<TempDir>();
   return folder->path();

@@ -36,20 +36,21 @@ class ServidorDePrueba : public TServidor {
 
 struct Unidad {
   Unidad(char16_t l, win32::DWORD t = win32::DRIVE_FIXED, std::u16string e = {}, win32::DWORD s = 0,
-         win32::DWORD sec = 512)
-      : letra(l), tipo(t), etiqueta(std::move(e)), serie(s), sector(sec) {}
+         win32::DWORD sec = 512, std::string c = {})
+      : letra(l), tipo(t), etiqueta(std::move(e)), serie(s), sector(sec), carpeta(std::move(c)) {}
   char16_t letra;
   win32::DWORD tipo;
   std::u16string etiqueta;
   win32::DWORD serie;  // 0: one made from the letter
   win32::DWORD sector;
+  std::string carpeta;  // empty: a folder of the bench's own
 };
 using Unidades = std::vector<Unidad>;
 
 class Ventana {
  public:
   // Folders for the drives are made here; the window reads its configuration from `config`.
-  explicit Ventana(const Unidades& unidades, FabricaServidor fabrica = {});
+  explicit Ventana(const Unidades& unidades, FabricaServidor fabrica = {}, std::string carpetaConfiguracion = {});
   Ventana(const Ventana&) = delete;
   Ventana& operator=(const Ventana&) = delete;
   ~Ventana();
@@ -65,11 +66,13 @@ class Ventana {
   void Soltar(const std::vector<std::string>& caminos);
 
   TempDir config;
+  std::string carpetaConfig;  // config, unless the test gave another folder
   ServidorDePrueba* servidor = nullptr;  // Owned by the window when the stand-in is used.
   std::vector<QString> mensajes;
 
  private:
   std::map<char16_t, std::unique_ptr<TempDir>> carpetas_;
+  std::map<char16_t, std::string> externas_;
   std::unique_ptr<TFormDList> form_;
 };
 

@@ -1,0 +1,225 @@
+// The settings: their validation, the configuration file and its damage.
+
+#include <QComboBox>
+#include <QImage>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include "engine/Flujos.h"
+#include "platform/memory.h"
+#include "tests/window/Ventana.h"
+#include "window/LienzoQt.h"
+
+namespace {
+
+using namespace win32;
+using prueba::Unidades;
+using prueba::Ventana;
+
+// The window measures the memory it is given when it is made.
+class Memoria {
+ public:
+  explicit Memoria(std::uint64_t total) {
+    InstallMemoryStatus([total] {
+      MEMORYSTATUSEX status;
+      status.ullTotalPhys = total;
+      status.ullAvailPhys = total / 2;
+      status.dwMemoryLoad = 50;
+      return status;
+    });
+  }
+  ~Memoria() { InstallMemoryStatus(nullptr); }
+};
+
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int b : values) out += static_cast<char>(b);
+  return out;
+}
+
+std::string Cadena(const std::string& ascii) {
+  std::string out = Bytes({static_cast<int>(ascii.size()), 0, 0, 0});
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+TEST(Configuracion, DefaultsOnAnEightGibiByteComputerAreTheFiftyFourBytes) {
+  Memoria memoria(8ull << 30);
+  prueba::TempDir folder;
+  {
+    Ventana v(Unidades{{u'C'}}, {}, folder.path());
+    EXPECT_EQ(v.form().Fila(1), u"2");
+    EXPECT_EQ(v.form().Ajustes().MemoriaLibre.load(), (8LL << 30) * 3 / 10) << "30 %, not a whole GiB";
+  }
+  const std::string expected = Bytes({0x99, 0xA6, 0, 0, 0xFF, 0xA0, 0x80, 0, 0, 0xD2, 0xD2, 0, 0xD2, 0, 0xD2, 0}) +
+                               Cadena("2") + Cadena("15") + Cadena("Si") + Cadena("80") + Cadena("No");
+  ASSERT_EQ(expected.size(), 54u);
+  EXPECT_EQ(prueba::ReadFile(folder.path() + "/Vertilo.cfg"), expected);
+}
+
+TEST(Configuracion, StoredColoursReachTheSwatches) {
+  prueba::TempDir folder;
+  prueba::WriteFile(folder.path() + "/Vertilo.cfg",
+                    Bytes({0x99, 0xA6, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0}) + Cadena("3") + Cadena("20") +
+                        Cadena("No") + Cadena("8080") + Cadena("No"));
+  Memoria memoria(16ull << 30);
+  Ventana v(Unidades{{u'C'}}, {}, folder.path());
+  const struct {
+    TMuestraColor* swatch;
+    QColor color;
+  } cases[] = {{v.form().PaintBoxColorOrigen, Qt::red},
+               {v.form().PaintBoxColorDestino, Qt::green},
+               {v.form().PaintBoxColorError, Qt::blue}};
+  for (const auto& c : cases) {
+    const QImage image = c.swatch->grab().toImage();
+    EXPECT_EQ(image.pixelColor(1, 1), c.color);
+  }
+  EXPECT_EQ(v.form().Ajustes().MemoriaLibre.load(), 3LL << 30);
+  EXPECT_EQ(v.form().Ajustes().TiempoError.load(), 20000u);
+  EXPECT_FALSE(v.form().Ajustes().UsarCaminoOrigen.load());
+  EXPECT_EQ(v.servidor->Puerto(), 8080);
+}
+
+TEST(Configuracion, ValidationClampsAndRejects) {
+  Ventana v(Unidades{{u'C'}});
+  TFormDList& f = v.form();
+  TAjustes& a = f.Ajustes();
+  const std::int64_t GiB = 1LL << 30;
+  const struct {
+    std::int64_t memoria;  // MemoriaTotal for the case
+    int row;
+    std::u16string text;
+    std::u16string shown;
+  } cases[] = {
+      {GiB * 79 / 10, 1, u"8", u"6"},  // 7.9 GiB: t = 7, at most t - 1
+      {GiB * 79 / 10, 1, u"0", u"1"},
+      {GiB * 3 / 2, 1, u"5", u"1"},    // under 2 GiB every value becomes 1
+      {GiB * 8, 1, u"5  ", u"5"},      // a digit and the mask's spaces
+      {GiB * 8, 2, u"0", u"1"},
+      {GiB * 8, 2, u"5000", u"3600"},
+      {GiB * 8, 3, u"si", u"si"},
+  };
+  for (const auto& c : cases) {
+    a.MemoriaTotal = c.memoria;
+    f.ValueListEditorVariablesKeyPress(c.row, c.text);
+    EXPECT_EQ(f.Fila(c.row), c.shown) << c.row << " " << std::string(c.text.begin(), c.text.end());
+  }
+  EXPECT_EQ(a.TiempoError.load(), 3600000u);
+  EXPECT_FALSE(a.UsarCaminoOrigen.load()) << "only \"Si\" is yes";
+  EXPECT_EQ(a.MemoriaLibre.load(), 5 * GiB);
+  f.ValueListEditorVariablesKeyPress(1, u"   ");
+  EXPECT_EQ(a.MemoriaLibre.load(), 5 * GiB) << "an all-space row changes nothing";
+  EXPECT_EQ(f.Fila(1), u"5");
+}
+
+TEST(Configuracion, ThePortRowAndTheServerRow) {
+  Ventana v(Unidades{{u'C'}});
+  TFormDList& f = v.form();
+  prueba::ServidorDePrueba& server = *v.servidor;
+  for (const char16_t* text : {u"0", u"70000", u"abc"}) {
+    f.ValidarVariable(4, text);
+    EXPECT_EQ(server.Puerto(), 80);
+    EXPECT_EQ(f.Fila(4), u"80");
+  }
+  f.ValidarVariable(5, u"No");
+  EXPECT_FALSE(server.Activo());
+  EXPECT_EQ(f.Fila(5), u"No");
+  f.ValidarVariable(5, u"Si");
+  ASSERT_TRUE(server.Activo());
+  const int starts = server.inicios;
+  f.ValidarVariable(4, u"8080");
+  EXPECT_EQ(server.Puerto(), 8080);
+  EXPECT_TRUE(server.Activo());
+  EXPECT_EQ(server.inicios, starts + 1) << "restarted on the new port";
+  server.puertoOcupado = true;
+  f.ValidarVariable(4, u"9090");
+  EXPECT_FALSE(server.Activo()) << "a failed restart leaves it stopped, on the new port";
+  EXPECT_EQ(f.Fila(5), u"No");
+  f.ValidarVariable(5, u"Si");
+  EXPECT_EQ(f.Fila(5), u"Si") << "the row keeps what the user chose";
+}
+
+TEST(Configuracion, TheEditorHasItsMasksAndPickLists) {
+  Ventana v(Unidades{{u'C'}});
+  TEditorVariables* editor = v.form().ValueListEditorVariables;
+  EXPECT_EQ(editor->rowCount(), 5);
+  EXPECT_EQ(editor->item(0, 0)->text().toStdString(), "Memoria libre (Gigabytes)");
+  EXPECT_EQ(editor->item(4, 0)->text().toStdString(), "Activar Servidor Web (Si/No)");
+  QStyleOptionViewItem option;
+  const char* masks[] = {"099", "09", nullptr, "09999", nullptr};
+  for (int row = 0; row < 5; ++row) {
+    QWidget* widget = editor->itemDelegate()->createEditor(editor, option, editor->model()->index(row, 1));
+    if (masks[row] != nullptr) {
+      auto* edit = qobject_cast<QLineEdit*>(widget);
+      ASSERT_NE(edit, nullptr);
+      EXPECT_EQ(edit->inputMask().toStdString(), masks[row]);
+      edit->setText(QStringLiteral("7x"));
+      EXPECT_EQ(QuitarEspacios(::Texto16(edit->displayText())), u"7") << "digits only";
+    } else {
+      auto* list = qobject_cast<QComboBox*>(widget);
+      ASSERT_NE(list, nullptr);
+      EXPECT_EQ(list->count(), 2);
+      EXPECT_FALSE(list->isEditable());
+    }
+    delete widget;
+  }
+}
+
+// Every kind of damage: the window is made whole, with its drive list.
+TEST(Configuracion, ADamagedFileNeverStopsTheWindow) {
+  const std::string head = Bytes({0x99, 0xA6, 0, 0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0});
+  const std::string good = Cadena("3") + Cadena("20") + Cadena("No") + Cadena("81") + Cadena("No");
+  const struct {
+    std::string bytes;
+    std::int64_t gib;          // expected MemoriaLibre >> 30
+    std::uint32_t tiempo;      // expected TiempoError
+    std::uint32_t colorOrigen;
+  } cases[] = {
+      {Bytes({0x98, 0xA6, 0, 0}) + head.substr(4) + good, 4, 15000, 0x0080A0FF},  // another version
+      {Bytes({0x99, 0xA6}), 4, 15000, 0x0080A0FF},                                 // shorter than the version
+      {head + Cadena("3") + Bytes({2, 0, 0, 0, '2'}), 3, 15000, 0x00030201},       // a text cut short
+      {head + Cadena("abc") + Cadena("20"), 4, 20000, 0x00030201},                 // a row that is no number
+      {head + Bytes({0xFF, 0xFF, 0xFF, 0x7F}), 4, 15000, 0x00030201},               // a count past the end
+  };
+  for (const auto& c : cases) {
+    Memoria memoria(16ull << 30);
+    prueba::TempDir folder;
+    prueba::WriteFile(folder.path() + "/Vertilo.cfg", c.bytes);
+    Ventana v(Unidades{{u'C'}, {u'E'}}, {}, folder.path());
+    EXPECT_EQ(v.form().Dispositivos().size(), 2u);
+    EXPECT_EQ(v.form().Ajustes().MemoriaLibre.load() >> 30, c.gib);
+    EXPECT_EQ(v.form().Ajustes().TiempoError.load(), c.tiempo);
+    EXPECT_EQ(v.form().Ajustes().ColorOrigen.load(), c.colorOrigen);
+    EXPECT_EQ(v.form().Fila(1), ::Texto16(QString::number(c.gib)));
+  }
+}
+
+TEST(Configuracion, TheServerStartsFromTheStoredRowOrShowsNoWhenThePortIsTaken) {
+  prueba::TempDir folder;
+  const std::string stored = Bytes({0x99, 0xA6, 0, 0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0}) + Cadena("3") + Cadena("20") +
+                             Cadena("Si") + Cadena("8181") + Cadena("Si");
+  prueba::WriteFile(folder.path() + "/Vertilo.cfg", stored);
+  {
+    Ventana v(Unidades{{u'C'}}, {}, folder.path());
+    EXPECT_TRUE(v.servidor->Activo());
+    EXPECT_EQ(v.servidor->Puerto(), 8181);
+    EXPECT_EQ(v.form().Fila(5), u"Si");
+  }
+  prueba::WriteFile(folder.path() + "/Vertilo.cfg", stored);
+  prueba::ServidorDePrueba* taken = nullptr;
+  Ventana v(Unidades{{u'C'}}, [&](std::function<TEstadoPagina()>) {
+    auto server = std::make_unique<prueba::ServidorDePrueba>();
+    server->puertoOcupado = true;
+    taken = server.get();
+    return server;
+  }, folder.path());
+  EXPECT_FALSE(taken->Activo());
+  EXPECT_EQ(v.form().Fila(5), u"No") << "a failed start shows as No after a load";
+}
+
+}  // namespace
