@@ -3,6 +3,10 @@
 //   vertilo_bench copy SOURCE DEST...   copies the tree SOURCE into every DEST through the
 //                                       engine and prints its figures
 //   vertilo_bench run COMMAND           runs a shell command and prints the same figures
+//   vertilo_bench web SECONDS CLIENTS SOURCE DEST...
+//                                       copies as above while CLIENTS connections ask the
+//                                       status page server on loopback for the page for
+//                                       SECONDS, and prints requests per second and errors
 //
 // Figures: wall seconds, CPU seconds (user + system, of the process or of the command and
 // its children), peak resident memory, and for a copy each destination's finish time.
@@ -27,6 +31,12 @@
 #include "platform/memory.h"
 #include "platform/strings.h"
 #include "platform/thread.h"
+#include "web/Pagina.h"
+#include "web/ServidorWeb.h"
+
+#include <httplib.h>
+#include <atomic>
+#include <mutex>
 
 using namespace win32;
 using Reloj = std::chrono::steady_clock;
@@ -78,7 +88,10 @@ bool Copiado(const std::u16string& path, const TFRec& R) {
   return size == R.Talla && FileTimeToInt64(data.ftLastWriteTime) == FileTimeToInt64(R.Tiempo.ETiempo);
 }
 
-int Copiar(const std::string& source, const std::vector<std::string>& dests) {
+// While the copy runs, `durante` is called with the workers (origin first); it returns when
+// its own work is done.
+int Copiar(const std::string& source, const std::vector<std::string>& dests,
+           const std::function<void(const std::vector<TDHilo*>&)>& durante = {}) {
   std::vector<TestDrive> table;
   table.push_back({u'E', source, DRIVE_FIXED, u"Origen", 0xE0, SectorDe(source)});
   for (std::size_t i = 0; i < dests.size(); ++i) {
@@ -137,6 +150,8 @@ int Copiar(const std::string& source, const std::vector<std::string>& dests) {
     }
   });
 
+  std::thread side;
+  if (durante) side = std::thread([&] { durante(workers); });
   std::vector<double> finished(dests.size(), 0.0);
   std::size_t left = dests.size();
   while (left > 0) {
@@ -152,6 +167,7 @@ int Copiar(const std::string& source, const std::vector<std::string>& dests) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   const double wall = Segundos(start);
+  if (side.joinable()) side.join();
   for (std::size_t i = 1; i < workers.size(); ++i) origin->EliminarDestinosList.Add(workers[i]);
   origin->Terminate();
   TThread::WaitForAll(30000);
@@ -180,6 +196,62 @@ int Ejecutar(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
+// The page server under load while a copy runs: the state is refreshed every 300 ms, as the
+// window's timer does.
+int Web(int seconds, int clients, const std::string& source, const std::vector<std::string>& dests) {
+  return Copiar(source, dests, [&](const std::vector<TDHilo*>& workers) {
+    std::mutex lock;
+    TEstadoPagina estado;
+    estado.NombreAplicacion = u"Vertilo";
+    estado.AppVersion = 42649;
+    TServidorWeb server([&] {
+      std::lock_guard guard(lock);
+      return estado;
+    });
+    for (std::uint16_t port = 18080; port < 18180; ++port) {
+      server.SetPuerto(port);
+      if (server.Iniciar()) break;
+    }
+    const int port = server.Puerto();
+    std::atomic<bool> done{false};
+    std::atomic<long> ok{0}, failed{0};
+    std::thread timer([&] {
+      while (!done) {
+        TEstadoPagina next = estado;
+        next.Dispositivos.clear();
+        for (TDHilo* worker : workers) {
+          worker->OnTime();
+          next.Dispositivos.push_back({"ico", std::u16string{worker->Identidad().Letra, u':', u'\\'}, worker->GetWebStr()});
+        }
+        {
+          std::lock_guard guard(lock);
+          estado = std::move(next);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
+    });
+    const auto start = Reloj::now();
+    std::vector<std::thread> load;
+    for (int c = 0; c < clients; ++c) {
+      load.emplace_back([&] {
+        httplib::Client client("127.0.0.1", port);
+        client.set_keep_alive(true);
+        client.set_read_timeout(5);
+        while (Segundos(start) < seconds) {
+          auto response = client.Get("/");
+          (response && response->status == 200 ? ok : failed).fetch_add(1);
+        }
+      });
+    }
+    for (std::thread& t : load) t.join();
+    const double took = Segundos(start);
+    done = true;
+    timer.join();
+    server.Detener();
+    std::printf("requests=%ld errors=%ld requests_per_second=%.0f\n", ok.load(), failed.load(), ok.load() / took);
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,6 +260,9 @@ int main(int argc, char** argv) {
     return Copiar(argv[2], std::vector<std::string>(argv + 3, argv + argc));
   }
   if (mode == "run" && argc == 3) return Ejecutar(argv[2]);
-  std::fprintf(stderr, "usage: %s copy SOURCE DEST... | run COMMAND\n", argv[0]);
+  if (mode == "web" && argc >= 6) {
+    return Web(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], std::vector<std::string>(argv + 5, argv + argc));
+  }
+  std::fprintf(stderr, "usage: %s copy SOURCE DEST... | run COMMAND | web SECONDS CLIENTS SOURCE DEST...\n", argv[0]);
   return 2;
 }

@@ -15,4 +15,8 @@ struct TAjustes {
   std::atomic<std::uint32_t> ColorOrigen{0x0080A0FF};    // 0x00BBGGRR
   std::atomic<std::uint32_t> ColorDestino{0x00D2D200};
   std::atomic<std::uint32_t> ColorError{0x00D200D2};
+
+  // Workers built on these settings and not yet freed: the settings must outlive them. A
+  // worker's last touch of the settings is the decrement.
+  std::atomic<std::int64_t> Trabajadores{0};
 };

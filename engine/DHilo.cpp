@@ -34,6 +34,7 @@ std::vector<std::unique_ptr<TEspera>>* abandonadas = new std::vector<std::unique
 TDHilo::TDHilo(TAjustes& ajustes) : Ajustes(ajustes) {
   SetFreeOnTerminate(true);  // Through DoTerminate and the last reference.
   vivos.fetch_add(1);
+  Ajustes.Trabajadores.fetch_add(1);
   HRec.Letra = 0x85;  // No drive letter until the window's first refresh arrives.
   HRec.SectorSize = 512;
   HRec.MaxSectorSize = 512;
@@ -51,7 +52,10 @@ TDHilo::TDHilo(TAjustes& ajustes) : Ajustes(ajustes) {
   Start();
 }
 
-TDHilo::~TDHilo() { vivos.fetch_sub(1); }
+TDHilo::~TDHilo() {
+  vivos.fetch_sub(1);
+  Ajustes.Trabajadores.fetch_sub(1);
+}
 
 std::int64_t TDHilo::Vivos() { return vivos.load(); }
 

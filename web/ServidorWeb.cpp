@@ -1,6 +1,9 @@
 #include "web/ServidorWeb.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
+
+#include <chrono>
 
 #include "web/Pagina.h"
 
@@ -33,6 +36,13 @@ bool TServidorWeb::Iniciar() {
   servidor->set_keep_alive_timeout(2);
   servidor->set_keep_alive_max_count(20);
   servidor->set_payload_max_length(kCuerpoMaximo);
+  servidor->set_tcp_nodelay(true);  // A small page need not wait for the client's delayed acknowledgement.
+  // The library's default also sets SO_REUSEPORT, with which a second program could listen
+  // on a port that is taken; the address alone may be reused.
+  servidor->set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   const auto pagina = [this](const httplib::Request&, httplib::Response& response) {
     try {
       const std::string body = Latin1(IdHTTPServerCommandGet(fuente_()));
@@ -48,6 +58,11 @@ bool TServidorWeb::Iniciar() {
   if (!servidor->bind_to_port("0.0.0.0", puerto_)) return false;
   httplib::Server* raw = servidor.get();
   hilo_ = std::thread([raw] { raw->listen_after_bind(); });
+  // A stop before the loop runs would be lost, and the loop would never end.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!raw->is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   servidor_ = std::move(servidor);
   return true;
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/process.h"
+#include "platform/thread.h"
 #include "window/LienzoQt.h"
 
 namespace {
@@ -77,7 +78,9 @@ int EjecutarAplicacion(int argc, char** argv, const FabricaServidor& fabrica) {
   form->show();
   const int code = application.exec();
   win32::InstallBeepHook(nullptr);
-  // The destructor gives the workers a bounded time to end before the settings they read go.
+  // The destructor gives the workers a bounded time to end before the settings they read go;
+  // their threads are joined before the program returns.
   delete form;
+  win32::TThread::WaitForAll(2000);
   return code;
 }

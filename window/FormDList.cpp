@@ -17,6 +17,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <chrono>
+#include <thread>
+
 #include "platform/memory.h"
 #include "platform/process.h"
 #include "platform/strings.h"
@@ -102,7 +105,11 @@ TFormDList::TFormDList(const FabricaServidor& fabrica, std::string carpetaConfig
 // stay until they have ended.
 TFormDList::~TFormDList() {
   FormDestroy();
-  if (!TThread::WaitForAll(10000)) (void)ajustes_.release();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ajustes_->Trabajadores.load() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (ajustes_->Trabajadores.load() > 0) (void)ajustes_.release();
   if (FormDList == this) FormDList = nullptr;
 }
 

@@ -68,8 +68,10 @@ void TThread::Start() {
     started_ = true;
     // Threads that ended since the last start are joined here, so their stacks go.
     for (std::uint64_t id : registry.finished) {
-      ended.push_back(std::move(registry.threads[id]));
-      registry.threads.erase(id);
+      auto it = registry.threads.find(id);
+      if (it == registry.threads.end()) continue;  // Detached by an earlier WaitForAll.
+      ended.push_back(std::move(it->second));
+      registry.threads.erase(it);
     }
     registry.finished.clear();
     const std::uint64_t id = registry.next++;
@@ -77,7 +79,9 @@ void TThread::Start() {
     ++registry.running;
     registry.threads.emplace(id, std::thread(&TThread::Trampoline, this, id));
   }
-  for (std::thread& thread : ended) thread.join();
+  for (std::thread& thread : ended) {
+    if (thread.joinable()) thread.join();
+  }
 }
 
 void TThread::Trampoline(TThread* self, std::uint64_t id) {
@@ -171,15 +175,19 @@ bool TThread::WaitForAll(DWORD milliseconds) {
     all = registry.ended.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                   [&] { return registry.running == 0; });
     for (std::uint64_t id : registry.finished) {
-      ended.push_back(std::move(registry.threads[id]));
-      registry.threads.erase(id);
+      auto it = registry.threads.find(id);
+      if (it == registry.threads.end()) continue;
+      ended.push_back(std::move(it->second));
+      registry.threads.erase(it);
     }
     registry.finished.clear();
     // Those still running are left to end on their own.
     for (auto& [id, thread] : registry.threads) thread.detach();
     registry.threads.clear();
   }
-  for (std::thread& thread : ended) thread.join();
+  for (std::thread& thread : ended) {
+    if (thread.joinable()) thread.join();
+  }
   return all;
 }
 
