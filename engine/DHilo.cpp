@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "engine/Busqueda.h"
 #include "engine/OperacionesOrigen.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -210,15 +211,22 @@ void TDHilo::ContinuarDestino() {
   ActualizarCapacidad();
 }
 
+namespace {
+
+// The file an operation shows: a placeholder keeps showing the last one.
+void CopiarArchivoMostrado(const TEspera& from, TEspera& to) {
+  to.ONombre = from.ONombre;
+  to.DNombre = from.DNombre;
+  to.FTalla = from.FTalla;
+  to.FStr = from.FStr;
+  to.FPos = from.FPos;
+}
+
+}  // namespace
+
 void TDHilo::NuevaEspera() {
   auto espera = std::make_unique<TEspera>();
-  if (IOLast) {
-    espera->ONombre = IOLast->ONombre;
-    espera->DNombre = IOLast->DNombre;
-    espera->FTalla = IOLast->FTalla;
-    espera->FStr = IOLast->FStr;
-    espera->FPos = IOLast->FPos;
-  }
+  if (IOLast) CopiarArchivoMostrado(*IOLast, *espera);
   IONext = std::move(espera);
 }
 
@@ -270,11 +278,7 @@ bool TDHilo::CancelarTransferencia(std::unique_ptr<TEspera>& op) {
     for (TDHilo* DH : destinos) origen->DList.Add(DH);
     standIn = std::move(origen);
   }
-  standIn->ONombre = op->ONombre;
-  standIn->DNombre = op->DNombre;
-  standIn->FStr = op->FStr;
-  standIn->FPos = op->FPos;
-  standIn->FTalla = op->FTalla;
+  CopiarArchivoMostrado(*op, *standIn);
   standIn->FAtributos = op->FAtributos;
   standIn->FTiempo = op->FTiempo;
   {
@@ -315,17 +319,9 @@ void TDHilo::Destruir() {
 }
 
 TDHilo* BuscarPorID(const std::vector<TDHilo*>& lista, std::uint32_t ID) {
-  TDHilo* found = nullptr;
-  std::ptrdiff_t low = 0, high = static_cast<std::ptrdiff_t>(lista.size()) - 1;
-  while (low <= high) {
-    const std::ptrdiff_t middle = (low + high) / 2;
-    const std::uint32_t id = lista[static_cast<std::size_t>(middle)]->Identidad().ID;
-    if (id < ID) {
-      low = middle + 1;
-    } else {
-      high = middle - 1;
-      if (id == ID) found = lista[static_cast<std::size_t>(middle)];
-    }
-  }
-  return found;
+  const std::ptrdiff_t at = BuscarPrimero(lista, [&](TDHilo* DH) {
+    const std::uint32_t id = DH->Identidad().ID;
+    return id < ID ? -1 : id > ID ? 1 : 0;
+  });
+  return at < 0 ? nullptr : lista[static_cast<std::size_t>(at)];
 }

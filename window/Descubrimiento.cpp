@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "engine/Busqueda.h"
 #include "platform/drives.h"
 #include "platform/strings.h"
 #include "window/FormDList.h"
@@ -17,6 +18,12 @@ int CompararOrden(const TDHilo* a, const TDHilo* b) { return static_cast<int>(a-
 int CompararID(const TDHilo* a, const TDHilo* b) {
   const std::uint32_t x = a->Identidad().ID, y = b->Identidad().ID;
   return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// The letter as a 16-bit code unit, against the one sought.
+int CompararLetra(const TDHilo* DH, char16_t Letra) {
+  const char16_t letra = DH->Identidad().Letra;
+  return letra < Letra ? -1 : letra > Letra ? 1 : 0;
 }
 
 const char16_t* NombrePorTipo(DWORD tipo) {
@@ -37,19 +44,8 @@ std::vector<TDHilo*> TFormDList::ListaPorID() const {
 
 // Binary search by letter over a list sorted by Orden; the frontmost match wins.
 TDHilo* TFormDList::BuscarPorLetra(const std::vector<TDHilo*>& lista, char16_t Letra) const {
-  TDHilo* found = nullptr;
-  std::ptrdiff_t low = 0, high = static_cast<std::ptrdiff_t>(lista.size()) - 1;
-  while (low <= high) {
-    const std::ptrdiff_t middle = (low + high) / 2;
-    const char16_t letra = lista[static_cast<std::size_t>(middle)]->Identidad().Letra;
-    if (letra < Letra) {
-      low = middle + 1;
-    } else {
-      high = middle - 1;
-      if (letra == Letra) found = lista[static_cast<std::size_t>(middle)];
-    }
-  }
-  return found;
+  const std::ptrdiff_t at = BuscarPrimero(lista, [&](TDHilo* DH) { return CompararLetra(DH, Letra); });
+  return at < 0 ? nullptr : lista[static_cast<std::size_t>(at)];
 }
 
 void TFormDList::ToolButtonActualizarClick() {
@@ -146,17 +142,8 @@ void TFormDList::SeleccionarDispositivo(std::uint32_t ID) {
   TDHilo* worker = BuscarPorID(ListaPorID(), ID);
   if (worker == nullptr) return;
   const char16_t letra = worker->Identidad().Letra;
-  std::ptrdiff_t low = 0, high = last;
-  while (low <= high) {
-    const std::ptrdiff_t middle = (low + high) / 2;
-    const char16_t at = DList[static_cast<std::size_t>(middle)]->Identidad().Letra;
-    if (at < letra) {
-      low = middle + 1;
-    } else {
-      high = middle - 1;
-      if (at == letra) DListBox->setCurrentRow(static_cast<int>(middle), QItemSelectionModel::NoUpdate);
-    }
-  }
+  const std::ptrdiff_t at = BuscarPrimero(DList, [&](TDHilo* DH) { return CompararLetra(DH, letra); });
+  if (at >= 0) DListBox->setCurrentRow(static_cast<int>(at), QItemSelectionModel::NoUpdate);
 }
 
 void TFormDList::AsignarOrigen(TDHilo* origen) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "engine/Busqueda.h"
 #include "engine/Flujos.h"
 #include "engine/Progreso.h"
 #include "platform/files.h"
@@ -39,19 +40,8 @@ int CompararLongitud(const TFRec& a, const TFRec& b) {
 }
 
 TFRec* BuscarFR(const std::vector<TFRec*>& lista, const std::u16string& nombre) {
-  TFRec* found = nullptr;
-  std::ptrdiff_t low = 0, high = static_cast<std::ptrdiff_t>(lista.size()) - 1;
-  while (low <= high) {
-    const std::ptrdiff_t middle = (low + high) / 2;
-    const int order = CompararTexto(lista[static_cast<std::size_t>(middle)]->ONombre, nombre);
-    if (order < 0) {
-      low = middle + 1;
-    } else {
-      high = middle - 1;
-      if (order == 0) found = lista[static_cast<std::size_t>(middle)];
-    }
-  }
-  return found;
+  const std::ptrdiff_t at = BuscarPrimero(lista, [&](const TFRec* R) { return CompararTexto(R->ONombre, nombre); });
+  return at < 0 ? nullptr : lista[static_cast<std::size_t>(at)];
 }
 
 void OrdenarPorNombre(TListaRegistros& lista) {

@@ -55,13 +55,19 @@ bool Facts(int dirFd, const char* name, std::string_view lastPart, EntryFacts* f
   return true;
 }
 
-void Fill(const EntryFacts& facts, std::u16string name, WIN32_FIND_DATAW* data) {
+// Attributes, times and size, in either of the records that carry them.
+template <class Data>
+void FillFacts(const EntryFacts& facts, Data* data) {
   data->dwFileAttributes = facts.attributes;
   data->ftCreationTime = facts.creation;
   data->ftLastAccessTime = facts.access;
   data->ftLastWriteTime = facts.write;
   data->nFileSizeHigh = static_cast<DWORD>(facts.size >> 32);
   data->nFileSizeLow = static_cast<DWORD>(facts.size & 0xFFFFFFFFu);
+}
+
+void Fill(const EntryFacts& facts, std::u16string name, WIN32_FIND_DATAW* data) {
+  FillFacts(facts, data);
   data->cFileName = std::move(name);
 }
 
@@ -172,12 +178,7 @@ bool GetFileAttributesExW(std::u16string_view path, WIN32_FILE_ATTRIBUTE_DATA* d
   if (!Facts(AT_FDCWD, native->c_str(), detail::LastPart(*native), &facts)) {
     return FailErrno(errno, &*native);
   }
-  data->dwFileAttributes = facts.attributes;
-  data->ftCreationTime = facts.creation;
-  data->ftLastAccessTime = facts.access;
-  data->ftLastWriteTime = facts.write;
-  data->nFileSizeHigh = static_cast<DWORD>(facts.size >> 32);
-  data->nFileSizeLow = static_cast<DWORD>(facts.size & 0xFFFFFFFFu);
+  FillFacts(facts, data);
   return true;
 }
 

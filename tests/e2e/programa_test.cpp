@@ -21,27 +21,6 @@ namespace {
 
 using namespace win32;
 
-int PuertoLibre() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-std::string Cadena(const std::string& ascii) {
-  std::string out = {static_cast<char>(ascii.size()), 0, 0, 0};
-  for (char c : ascii) {
-    out += c;
-    out += '\0';
-  }
-  return out;
-}
-
 // The drives the window lists, found the way it finds them.
 int UnidadesListadas() {
   UseSystemDriveTable();
@@ -73,10 +52,10 @@ TEST(Programa, StartsListsTheDrivesAndClosesCleanlyOnSigterm) {
   prueba::TempDir dir;
   // The configuration lives next to the program: a copy of it gets a folder of its own.
   ASSERT_EQ(prueba::Run("cp '" VERTILO_PROGRAMA "' '" + dir.path() + "/vertilo'"), 0);
-  const int port = PuertoLibre();
+  const int port = prueba::PuertoLibre();
   const std::string head = {'\x99', '\xA6', 0, 0, '\xFF', '\xA0', '\x80', 0, 0, '\xD2', '\xD2', 0, '\xD2', 0, '\xD2', 0};
   prueba::WriteFile(dir.path() + "/Vertilo.cfg",
-                    head + Cadena("2") + Cadena("15") + Cadena("Si") + Cadena(std::to_string(port)) + Cadena("Si"));
+                    head + prueba::Contada("2") + prueba::Contada("15") + prueba::Contada("Si") + prueba::Contada(std::to_string(port)) + prueba::Contada("Si"));
   prueba::Proceso vertilo({dir.path() + "/vertilo"}, {{"DISPLAY", pantalla.display()}, {"QT_QPA_PLATFORM", "xcb"}});
   ASSERT_TRUE(vertilo.ok());
   std::string page;
@@ -101,7 +80,7 @@ TEST(Programa, StartsListsTheDrivesAndClosesCleanlyOnSigterm) {
   ASSERT_TRUE(code.has_value()) << "it ends after SIGTERM";
   EXPECT_EQ(*code, 0);
   const std::string saved = prueba::ReadFile(dir.path() + "/Vertilo.cfg");
-  EXPECT_NE(saved.find(Cadena(std::to_string(port)) + Cadena("Si")), std::string::npos) << "the close saved the settings";
+  EXPECT_NE(saved.find(prueba::Contada(std::to_string(port)) + prueba::Contada("Si")), std::string::npos) << "the close saved the settings";
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "tests/support/Fixtures.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +116,27 @@ std::string Pattern(std::size_t size, unsigned seed) {
   std::mt19937 random(seed);
   for (char& c : text) c = static_cast<char>(random() & 0xFF);
   return text;
+}
+
+int PuertoLibre() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::string Contada(const std::string& ascii) {
+  std::string out = {static_cast<char>(ascii.size()), 0, 0, 0};
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
 }
 
 }  // namespace prueba

@@ -55,4 +55,11 @@ std::string ReadFile(const std::string& path);
 // Deterministic content of the given size.
 std::string Pattern(std::size_t size, unsigned seed);
 
+// A loopback TCP port nobody listens on now.
+int PuertoLibre();
+
+// The bytes of a counted UTF-16 string (as configuration and record files hold them) of an
+// ASCII text.
+std::string Contada(const std::string& ascii);
+
 }  // namespace prueba

@@ -12,23 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/locale.h"
+#include "tests/support/Fixtures.h"
 #include "web/Pagina.h"
 #include "web/ServidorWeb.h"
 
 namespace {
-
-// A port nobody listens on now.
-int PuertoLibre() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 TEstadoPagina Estado() {
   TEstadoPagina e;
@@ -80,7 +68,7 @@ TEST(Pagina, Latin1WithAQuestionMarkForTheRest) {
 class Servidor : public ::testing::Test {
  protected:
   void SetUp() override {
-    puerto = PuertoLibre();
+    puerto = prueba::PuertoLibre();
     servidor.SetPuerto(static_cast<std::uint16_t>(puerto));
     ASSERT_TRUE(servidor.Iniciar());
     ASSERT_TRUE(servidor.Activo());

@@ -10,6 +10,7 @@
 
 #include "engine/Progreso.h"
 #include "tests/window/Ventana.h"
+#include "tests/support/Fixtures.h"
 #include "web/Pagina.h"
 #include "web/ServidorWeb.h"
 #include "window/LienzoQt.h"
@@ -19,18 +20,6 @@ namespace {
 using prueba::EsperarVentana;
 using prueba::Unidades;
 using prueba::Ventana;
-
-int PuertoLibre() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 FabricaServidor Real() {
   return [](std::function<TEstadoPagina()> fuente) { return std::make_unique<TServidorWeb>(std::move(fuente)); };
@@ -43,18 +32,9 @@ std::string Pagina(int port) {
   return response && response->status == 200 ? response->body : std::string();
 }
 
-std::string Cadena(const std::string& ascii) {
-  std::string out = {static_cast<char>(ascii.size()), 0, 0, 0};
-  for (char c : ascii) {
-    out += c;
-    out += '\0';
-  }
-  return out;
-}
-
 TEST(PaginaDeLaVentana, ADriveWithoutWorkShowsNameLetterAndCapacityOnly) {
   Ventana v(Unidades{{u'C'}, {u'E', win32::DRIVE_REMOVABLE, u"Ñandú"}}, Real());
-  const int port = PuertoLibre();
+  const int port = prueba::PuertoLibre();
   v.form().ValidarVariable(4, Utf16Decimal(port));
   v.form().ValidarVariable(5, u"Si");
   ASSERT_TRUE(EsperarVentana([&] { return Pagina(port).find("(E)") != std::string::npos; }));
@@ -68,15 +48,15 @@ TEST(PaginaDeLaVentana, ADriveWithoutWorkShowsNameLetterAndCapacityOnly) {
 }
 
 TEST(PaginaDeLaVentana, TheServerFollowsTheStoredSettingsAndAPortChange) {
-  const int port = PuertoLibre();
+  const int port = prueba::PuertoLibre();
   prueba::TempDir folder;
   const std::string head = {'\x99', '\xA6', 0, 0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0};
   prueba::WriteFile(folder.path() + "/Vertilo.cfg",
-                    head + Cadena("3") + Cadena("20") + Cadena("Si") + Cadena(std::to_string(port)) + Cadena("Si"));
+                    head + prueba::Contada("3") + prueba::Contada("20") + prueba::Contada("Si") + prueba::Contada(std::to_string(port)) + prueba::Contada("Si"));
   Ventana v(Unidades{{u'C'}}, Real(), folder.path());
   EXPECT_EQ(v.form().Fila(5), u"Si");
   EXPECT_TRUE(EsperarVentana([&] { return !Pagina(port).empty(); })) << "started on the stored port";
-  const int moved = PuertoLibre();
+  const int moved = prueba::PuertoLibre();
   v.form().ValidarVariable(4, Utf16Decimal(moved));
   EXPECT_TRUE(EsperarVentana([&] { return !Pagina(moved).empty(); })) << "restarted on the new port";
   EXPECT_TRUE(Pagina(port).empty());
@@ -84,7 +64,7 @@ TEST(PaginaDeLaVentana, TheServerFollowsTheStoredSettingsAndAPortChange) {
     // Another window finds the port taken: it fails silently and shows No.
     prueba::TempDir other;
     prueba::WriteFile(other.path() + "/Vertilo.cfg",
-                      head + Cadena("3") + Cadena("20") + Cadena("Si") + Cadena(std::to_string(moved)) + Cadena("Si"));
+                      head + prueba::Contada("3") + prueba::Contada("20") + prueba::Contada("Si") + prueba::Contada(std::to_string(moved)) + prueba::Contada("Si"));
     Ventana second(Unidades{{u'C'}}, Real(), other.path());
     EXPECT_EQ(second.form().Fila(5), u"No");
   }

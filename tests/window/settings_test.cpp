@@ -39,15 +39,6 @@ std::string Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-std::string Cadena(const std::string& ascii) {
-  std::string out = Bytes({static_cast<int>(ascii.size()), 0, 0, 0});
-  for (char c : ascii) {
-    out += c;
-    out += '\0';
-  }
-  return out;
-}
-
 TEST(Configuracion, DefaultsOnAnEightGibiByteComputerAreTheFiftyFourBytes) {
   Memoria memoria(8ull << 30);
   prueba::TempDir folder;
@@ -57,7 +48,7 @@ TEST(Configuracion, DefaultsOnAnEightGibiByteComputerAreTheFiftyFourBytes) {
     EXPECT_EQ(v.form().Ajustes().MemoriaLibre.load(), (8LL << 30) * 3 / 10) << "30 %, not a whole GiB";
   }
   const std::string expected = Bytes({0x99, 0xA6, 0, 0, 0xFF, 0xA0, 0x80, 0, 0, 0xD2, 0xD2, 0, 0xD2, 0, 0xD2, 0}) +
-                               Cadena("2") + Cadena("15") + Cadena("Si") + Cadena("80") + Cadena("No");
+                               prueba::Contada("2") + prueba::Contada("15") + prueba::Contada("Si") + prueba::Contada("80") + prueba::Contada("No");
   ASSERT_EQ(expected.size(), 54u);
   EXPECT_EQ(prueba::ReadFile(folder.path() + "/Vertilo.cfg"), expected);
 }
@@ -65,8 +56,8 @@ TEST(Configuracion, DefaultsOnAnEightGibiByteComputerAreTheFiftyFourBytes) {
 TEST(Configuracion, StoredColoursReachTheSwatches) {
   prueba::TempDir folder;
   prueba::WriteFile(folder.path() + "/Vertilo.cfg",
-                    Bytes({0x99, 0xA6, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0}) + Cadena("3") + Cadena("20") +
-                        Cadena("No") + Cadena("8080") + Cadena("No"));
+                    Bytes({0x99, 0xA6, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0}) + prueba::Contada("3") + prueba::Contada("20") +
+                        prueba::Contada("No") + prueba::Contada("8080") + prueba::Contada("No"));
   Memoria memoria(16ull << 30);
   Ventana v(Unidades{{u'C'}}, {}, folder.path());
   const struct {
@@ -173,7 +164,7 @@ TEST(Configuracion, TheEditorHasItsMasksAndPickLists) {
 // Every kind of damage: the window is made whole, with its drive list.
 TEST(Configuracion, ADamagedFileNeverStopsTheWindow) {
   const std::string head = Bytes({0x99, 0xA6, 0, 0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0});
-  const std::string good = Cadena("3") + Cadena("20") + Cadena("No") + Cadena("81") + Cadena("No");
+  const std::string good = prueba::Contada("3") + prueba::Contada("20") + prueba::Contada("No") + prueba::Contada("81") + prueba::Contada("No");
   const struct {
     std::string bytes;
     std::int64_t gib;          // expected MemoriaLibre >> 30
@@ -182,8 +173,8 @@ TEST(Configuracion, ADamagedFileNeverStopsTheWindow) {
   } cases[] = {
       {Bytes({0x98, 0xA6, 0, 0}) + head.substr(4) + good, 4, 15000, 0x0080A0FF},  // another version
       {Bytes({0x99, 0xA6}), 4, 15000, 0x0080A0FF},                                 // shorter than the version
-      {head + Cadena("3") + Bytes({2, 0, 0, 0, '2'}), 3, 15000, 0x00030201},       // a text cut short
-      {head + Cadena("abc") + Cadena("20"), 4, 20000, 0x00030201},                 // a row that is no number
+      {head + prueba::Contada("3") + Bytes({2, 0, 0, 0, '2'}), 3, 15000, 0x00030201},       // a text cut short
+      {head + prueba::Contada("abc") + prueba::Contada("20"), 4, 20000, 0x00030201},                 // a row that is no number
       {head + Bytes({0xFF, 0xFF, 0xFF, 0x7F}), 4, 15000, 0x00030201},               // a count past the end
   };
   for (const auto& c : cases) {
@@ -201,8 +192,8 @@ TEST(Configuracion, ADamagedFileNeverStopsTheWindow) {
 
 TEST(Configuracion, TheServerStartsFromTheStoredRowOrShowsNoWhenThePortIsTaken) {
   prueba::TempDir folder;
-  const std::string stored = Bytes({0x99, 0xA6, 0, 0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0}) + Cadena("3") + Cadena("20") +
-                             Cadena("Si") + Cadena("8181") + Cadena("Si");
+  const std::string stored = Bytes({0x99, 0xA6, 0, 0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0}) + prueba::Contada("3") + prueba::Contada("20") +
+                             prueba::Contada("Si") + prueba::Contada("8181") + prueba::Contada("Si");
   prueba::WriteFile(folder.path() + "/Vertilo.cfg", stored);
   {
     Ventana v(Unidades{{u'C'}}, {}, folder.path());
