@@ -17,27 +17,6 @@
 
 namespace {
 
-// A failure that escapes a handler is shown with its message, and the window goes on.
-class TAplicacion : public QApplication {
- public:
-  using QApplication::QApplication;
-  bool notify(QObject* receiver, QEvent* event) override {
-    try {
-      return QApplication::notify(receiver, event);
-    } catch (const std::exception& error) {
-      Informar(QString::fromUtf8(error.what()));
-    } catch (...) {
-      Informar(QStringLiteral("Error desconocido"));
-    }
-    return false;
-  }
-
- private:
-  static void Informar(const QString& text) {
-    QMessageBox::critical(nullptr, Texto(kNombreAplicacion), text);
-  }
-};
-
 // SIGTERM and SIGINT reach the event loop through a socket pair, and close the window the
 // way its close button does.
 int senales[2] = {-1, -1};
@@ -48,6 +27,21 @@ void AlRecibir(int) {
 }
 
 }  // namespace
+
+std::function<void(const QString&)> TAplicacion::Informar = [](const QString& text) {
+  QMessageBox::critical(nullptr, Texto(kNombreAplicacion), text);
+};
+
+bool TAplicacion::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    Informar(QString::fromUtf8(error.what()));
+  } catch (...) {
+    Informar(QStringLiteral("Error desconocido"));
+  }
+  return false;
+}
 
 int EjecutarAplicacion(int argc, char** argv, const FabricaServidor& fabrica) {
   TAplicacion application(argc, argv);

@@ -11,6 +11,7 @@
 
 #include "engine/DHilo.h"
 #include "engine/OperacionesDestino.h"
+#include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/ports.h"
 #include "platform/process.h"
@@ -221,6 +222,56 @@ TEST(Copia, ATransferSlowerThanTheTimeOutIsDrainedBeforeItIsReleased) {
   }
   win32::InstallBeepHook(nullptr);
   win32::SelectPortBackend(win32::PortBackend::Automatic);
+}
+
+}  // namespace
+
+namespace {
+
+// A tree through the origin's file list: nested folders, empty files, small files and files
+// of several blocks, to four drives of two sector sizes; records queued while the copy
+// runs are copied too.
+TEST(Copia, ATreeThroughTheFileListReachesFourDrives) {
+  Banco banco({{u'E', 512}, {u'F', 512}, {u'G', 4096}, {u'H', 512}, {u'I', 4096}});
+  banco.AsignarOrigen(u'E');
+  const std::string e = banco.Carpeta(u'E');
+  const std::vector<std::string> folders = {"arbol", "arbol/uno", "arbol/uno/dos", "arbol/uno/dos/tres", "arbol/vacia"};
+  const std::vector<Archivo> files = {{"arbol/cero", 0},           {"arbol/uno/chico", 700},
+                                      {"arbol/uno/dos/bloques", 3 * 2097152 + 4097},
+                                      {"arbol/uno/dos/tres/fijo", 9000, true},
+                                      {"arbol/uno/dos/tres/.oculto", 1}, {"arbol/uno/vacio", 0}};
+  for (const std::string& folder : folders) ::mkdir((e + "/" + folder).c_str(), 0750);
+  unsigned seed = 10;
+  for (const Archivo& a : files) {
+    prueba::WriteFile(e + "/" + a.nombre, prueba::Pattern(a.talla, seed++));
+    if (a.soloLectura) ::chmod((e + "/" + a.nombre).c_str(), 0440);
+    Fechar(e + "/" + a.nombre);
+  }
+  const std::vector<char16_t> destinos = {u'F', u'G', u'H', u'I'};
+  // Folders before their content, as a walk gives them.
+  for (const std::string& folder : folders) banco.EncolarRegistro(banco.Registro(folder, destinos));
+  for (const Archivo& a : files) banco.EncolarRegistro(banco.Registro(a.nombre, destinos));
+  ASSERT_TRUE(Esperar([&] { return banco.Hilo(u'F')->GetDPos() > 0; }));
+  prueba::WriteFile(e + "/arbol/tarde", prueba::Pattern(3000000, 77));
+  Fechar(e + "/arbol/tarde");
+  banco.EncolarRegistro(banco.Registro("arbol/tarde", destinos));
+
+  for (char16_t d : destinos) {
+    for (const Archivo& a : files) {
+      EXPECT_TRUE(Esperar([&] { return Igual(e + "/" + a.nombre, banco.Carpeta(d) + "/" + a.nombre); }))
+          << a.nombre << " on " << char(d);
+    }
+    EXPECT_TRUE(Esperar([&] { return Igual(e + "/arbol/tarde", banco.Carpeta(d) + "/arbol/tarde"); })) << char(d);
+    struct stat st {};
+    EXPECT_EQ(::stat((banco.Carpeta(d) + "/arbol/vacia").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(Esperar([&] { return banco.Hilo(d)->GetDPos() == banco.Hilo(d)->GetDFin(); }));
+  }
+  win32::WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(win32::GetFileAttributesExW(u"\\\\?\\G:\\arbol\\uno\\dos\\tres\\fijo", &data));
+  EXPECT_EQ(data.dwFileAttributes, win32::FILE_ATTRIBUTE_ARCHIVE | win32::FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(win32::GetFileAttributesExW(u"\\\\?\\H:\\arbol\\uno\\dos\\tres\\.oculto", &data));
+  EXPECT_EQ(data.dwFileAttributes, win32::FILE_ATTRIBUTE_ARCHIVE | win32::FILE_ATTRIBUTE_HIDDEN);
 }
 
 }  // namespace

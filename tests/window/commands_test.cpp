@@ -2,12 +2,14 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "engine/OperacionesDestino.h"
 #include "platform/memory.h"
 #include "tests/window/Ventana.h"
+#include "window/Aplicacion.h"
 #include "window/LienzoQt.h"
 
 namespace {
@@ -196,6 +198,20 @@ TEST(Comandos, RowsShowBothLinesWithBarsInTheirColours) {
   }
   EXPECT_GT(top, 20);
   EXPECT_GT(bottom, 20);
+}
+
+TEST(Comandos, AFailureThatEscapesAHandlerIsShownAndTheWindowGoesOn) {
+  Ventana v(prueba::Unidades{{u'C'}});
+  std::vector<QString> shown;
+  const auto before = TAplicacion::Informar;
+  TAplicacion::Informar = [&](const QString& text) { shown.push_back(text); };
+  QTimer::singleShot(0, &v.form(), [] { throw std::runtime_error("falla de prueba"); });
+  bool later = false;
+  QTimer::singleShot(50, &v.form(), [&] { later = true; });
+  EXPECT_TRUE(EsperarVentana([&] { return later; }, 5000)) << "the window goes on";
+  TAplicacion::Informar = before;
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].toStdString(), "falla de prueba");
 }
 
 }  // namespace
