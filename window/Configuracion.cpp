@@ -78,6 +78,8 @@ void TEditorVariables::keyPressEvent(QKeyEvent* event) {
   QTableWidget::keyPressEvent(event);
 }
 
+TDelegadoVariables::TDelegadoVariables(TFormDList* form) : QStyledItemDelegate(form), form_(form) {}
+
 QWidget* TDelegadoVariables::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const {
   const int row = index.row();
   if (row == 2 || row == 4) {

@@ -8,6 +8,9 @@
 #include "window/FormDList.h"
 #include "window/LienzoQt.h"
 
+// The list does not own its delegate: the window does.
+TDelegadoFila::TDelegadoFila(TFormDList* form) : QStyledItemDelegate(form), form_(form) {}
+
 QSize TDelegadoFila::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
   return QSize(option.rect.width(), form_->DListBoxMeasureItem());
 }

@@ -67,7 +67,7 @@ class TListaDispositivos : public QListWidget {
 
 class TDelegadoFila : public QStyledItemDelegate {
  public:
-  explicit TDelegadoFila(TFormDList* form) : form_(form) {}
+  explicit TDelegadoFila(TFormDList* form);
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
@@ -90,7 +90,7 @@ class TEditorVariables : public QTableWidget {
 // Edit masks for rows 1, 2 and 4; pick lists "Si"/"No" for rows 3 and 5.
 class TDelegadoVariables : public QStyledItemDelegate {
  public:
-  explicit TDelegadoVariables(TFormDList* form) : form_(form) {}
+  explicit TDelegadoVariables(TFormDList* form);
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void setEditorData(QWidget* editor, const QModelIndex& index) const override;
   void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
