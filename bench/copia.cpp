@@ -88,10 +88,10 @@ bool Copiado(const std::u16string& path, const TFRec& R) {
   return size == R.Talla && FileTimeToInt64(data.ftLastWriteTime) == FileTimeToInt64(R.Tiempo.ETiempo);
 }
 
-// While the copy runs, `durante` is called with the workers (origin first); it returns when
-// its own work is done.
+// While the copy runs, `durante` is called with the workers (origin first) and a flag that
+// is raised when every destination has finished; it returns when its own work is done.
 int Copiar(const std::string& source, const std::vector<std::string>& dests,
-           const std::function<void(const std::vector<TDHilo*>&)>& durante = {}) {
+           const std::function<void(const std::vector<TDHilo*>&, const std::atomic<bool>&)>& durante = {}) {
   std::vector<TestDrive> table;
   table.push_back({u'E', source, DRIVE_FIXED, u"Origen", 0xE0, SectorDe(source)});
   for (std::size_t i = 0; i < dests.size(); ++i) {
@@ -150,8 +150,9 @@ int Copiar(const std::string& source, const std::vector<std::string>& dests,
     }
   });
 
+  std::atomic<bool> copied{false};
   std::thread side;
-  if (durante) side = std::thread([&] { durante(workers); });
+  if (durante) side = std::thread([&] { durante(workers, copied); });
   std::vector<double> finished(dests.size(), 0.0);
   std::size_t left = dests.size();
   while (left > 0) {
@@ -167,6 +168,7 @@ int Copiar(const std::string& source, const std::vector<std::string>& dests,
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   const double wall = Segundos(start);
+  copied = true;
   if (side.joinable()) side.join();
   for (std::size_t i = 1; i < workers.size(); ++i) origin->EliminarDestinosList.Add(workers[i]);
   origin->Terminate();
@@ -196,10 +198,10 @@ int Ejecutar(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-// The page server under load while a copy runs: the state is refreshed every 300 ms, as the
-// window's timer does.
+// The page server under load while a copy runs (for at most SECONDS): the state is refreshed
+// every 300 ms, as the window's timer does.
 int Web(int seconds, int clients, const std::string& source, const std::vector<std::string>& dests) {
-  return Copiar(source, dests, [&](const std::vector<TDHilo*>& workers) {
+  return Copiar(source, dests, [&](const std::vector<TDHilo*>& workers, const std::atomic<bool>& copied) {
     std::mutex lock;
     TEstadoPagina estado;
     estado.NombreAplicacion = u"Vertilo";
@@ -237,7 +239,7 @@ int Web(int seconds, int clients, const std::string& source, const std::vector<s
         httplib::Client client("127.0.0.1", port);
         client.set_keep_alive(true);
         client.set_read_timeout(5);
-        while (Segundos(start) < seconds) {
+        while (!copied && Segundos(start) < seconds) {
           auto response = client.Get("/");
           (response && response->status == 200 ? ok : failed).fetch_add(1);
         }
@@ -248,7 +250,8 @@ int Web(int seconds, int clients, const std::string& source, const std::vector<s
     done = true;
     timer.join();
     server.Detener();
-    std::printf("requests=%ld errors=%ld requests_per_second=%.0f\n", ok.load(), failed.load(), ok.load() / took);
+    std::printf("load_seconds=%.2f requests=%ld errors=%ld requests_per_second=%.0f\n", took, ok.load(), failed.load(),
+                ok.load() / took);
   });
 }
 

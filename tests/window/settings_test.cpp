@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,26 @@ TEST(Configuracion, StoredColoursReachTheSwatches) {
   EXPECT_EQ(v.form().Ajustes().TiempoError.load(), 20000u);
   EXPECT_FALSE(v.form().Ajustes().UsarCaminoOrigen.load());
   EXPECT_EQ(v.servidor->Puerto(), 8080);
+}
+
+TEST(Configuracion, AClickOnASwatchChangesItsColourAtOnceAndCancelChangesNothing) {
+  Ventana v(Unidades{{u'C'}});
+  std::optional<std::uint32_t> answer = 0x00123456;
+  std::uint32_t offered = 0;
+  v.form().ElegirColor = [&](std::uint32_t current) {
+    offered = current;
+    return answer;
+  };
+  const std::uint32_t before = v.form().Ajustes().ColorDestino.load();
+  TMuestraColor* swatch = v.form().PaintBoxColorDestino;
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(swatch, &press);
+  EXPECT_EQ(offered, before) << "the chooser starts at the swatch's colour";
+  EXPECT_EQ(v.form().Ajustes().ColorDestino.load(), 0x00123456u);
+  EXPECT_EQ(swatch->grab().toImage().pixelColor(1, 1), QColor(0x56, 0x34, 0x12));
+  answer.reset();
+  QCoreApplication::sendEvent(swatch, &press);
+  EXPECT_EQ(v.form().Ajustes().ColorDestino.load(), 0x00123456u);
 }
 
 TEST(Configuracion, ValidationClampsAndRejects) {
