@@ -36,7 +36,7 @@ void TAbrirCarpeta::Repartir(Llenar&& llenar) {
   DList.Con([&](const std::vector<TDHilo*>& destinos) {
     for (TDHilo* DH : destinos) {
       auto op = std::make_unique<Destino>();
-      llenar(*op, *DH);
+      llenar(*op);
       DH->IOList.Add(std::move(op));
     }
   });
@@ -45,7 +45,7 @@ void TAbrirCarpeta::Repartir(Llenar&& llenar) {
 void TAbrirCarpeta::ExeIO(HANDLE CP, std::uint32_t, char16_t, HANDLE&) { PostarVacio(CP); }
 
 void TAbrirCarpeta::OnExeIO() {
-  Repartir<TCrearCarpeta>([&](TEspera& d, TDHilo&) {
+  Repartir<TCrearCarpeta>([&](TEspera& d) {
     d.ONombre = ONombre;
     d.DNombre = DNombre;
     d.FAtributos = FAtributos;
@@ -56,7 +56,7 @@ void TAbrirCarpeta::OnExeIO() {
 // The close carries the destination name as well, so that a destination can delete the
 // partial file it had opened.
 void TAbrirCarpeta::OnReadError() {
-  Repartir<TCerrarArchivoIncompleto>([&](TEspera& d, TDHilo&) {
+  Repartir<TCerrarArchivoIncompleto>([&](TEspera& d) {
     d.BufBytes = -FPos;
     d.DNombre = DNombre;
   });
@@ -69,7 +69,7 @@ void TAbrirCarpeta::LlenarDList(std::vector<TDHilo*>& DL) {
 }
 
 void TAbrirArchivoVacio::OnExeIO() {
-  Repartir<TCrearArchivoVacio>([&](TEspera& d, TDHilo&) {
+  Repartir<TCrearArchivoVacio>([&](TEspera& d) {
     d.ONombre = ONombre;
     d.DNombre = DNombre;
     d.FAtributos = FAtributos;
@@ -86,7 +86,7 @@ void TAbrirArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFi
 }
 
 void TAbrirArchivo::OnExeIO() {
-  Repartir<TCrearArchivo>([&](TEspera& d, TDHilo&) {
+  Repartir<TCrearArchivo>([&](TEspera& d) {
     d.ONombre = ONombre;
     d.DNombre = DNombre;
     d.FStr = FStr;
@@ -128,7 +128,7 @@ void TCerrarArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t, HANDLE& IOFile) {
 }
 
 void TCerrarArchivo::OnExeIO() {
-  Repartir<TCerrarArchivoCreado>([&](TEspera& d, TDHilo&) {
+  Repartir<TCerrarArchivoCreado>([&](TEspera& d) {
     d.ONombre = ONombre;
     d.DNombre = DNombre;
     d.FStr = FStr;
