@@ -17,10 +17,10 @@ ROOTED=0
 if [ "$(id -u)" -eq 0 ] && [ -e /dev/loop-control ]; then ROOTED=1; fi
 mkdir -p "$WORK"
 
-LOOPS=()
+# Loop devices are recorded in $WORK/NAME.dev: volume runs in a subshell.
 cleanup() {
   for m in "$WORK"/mnt/*; do mountpoint -q "$m" 2>/dev/null && umount "$m"; done
-  for l in "${LOOPS[@]:-}"; do [ -n "$l" ] && losetup -d "$l" 2>/dev/null; done
+  for f in "$WORK"/*.dev; do [ -f "$f" ] && losetup -d "$(cat "$f")" 2>/dev/null; rm -f "$f"; done
   [ -d "$WORK/cg" ] && rmdir "$WORK/cg" 2>/dev/null || true
   if [ -d /sys/fs/cgroup/blkio/vertilo-bench ]; then
     cat /sys/fs/cgroup/blkio/vertilo-bench/tasks 2>/dev/null | while read -r t; do echo "$t" > /sys/fs/cgroup/blkio/tasks; done
@@ -40,10 +40,9 @@ volume() {
     # Direct I/O on the backing file keeps the loop device out of the page cache, so that
     # the cache figures are the tools' own.
     dev=$(losetup -f --show --direct-io=on --sector-size "$2" "$WORK/$1.img")
-    LOOPS+=("$dev")
+    echo "$dev" > "$WORK/$1.dev"
     mkfs.ext4 -q -F -m 0 "$dev"
     mount "$dev" "$dir"
-    echo "$dev" > "$WORK/$1.dev"
   fi
   echo "$dir"
 }
