@@ -8,27 +8,9 @@
 #include "platform/files.h"
 #include "window/FormDList.h"
 #include "window/LienzoQt.h"
+#include "window/Pausa.h"
 
 using namespace win32;
-
-namespace {
-
-// A worker paused for the length of a check, and returned to the state it was in.
-class Pausa {
- public:
-  explicit Pausa(TDHilo* worker) : worker_(worker), before_(worker->Suspended()) { worker_->Suspend(); }
-  ~Pausa() {
-    if (!before_) worker_->Resume();
-  }
-  Pausa(const Pausa&) = delete;
-  Pausa& operator=(const Pausa&) = delete;
-
- private:
-  TDHilo* worker_;
-  bool before_;
-};
-
-}  // namespace
 
 void TFormDList::WMDropFiles(const std::vector<std::u16string>& caminos) {
   if (!ToolBarHerramientas->isEnabled() || caminos.empty()) return;
@@ -89,7 +71,7 @@ void TFormDList::DListBoxDropFiles(const std::vector<std::u16string>& caminos) {
   TListaRegistros soltados;
   bool priorizar = true;
   {
-    Pausa pausa(OCopia);
+    TPausa pausa(OCopia);
     soltados = CrearListaArrastre(caminos);
   }
   QCoreApplication::processEvents();
@@ -173,13 +155,11 @@ void TFormDList::RamaAgregar(const TListaRegistros& soltados, std::deque<std::un
     ProgresoTexto = u"Comprobando destinos en " + rec.Nombre + u"(" + rec.Letra + u":)";
     PBMemoria->update();
     QCoreApplication::processEvents();
-    Pausa pausa(DH);
+    TPausa pausa(DH);
     const TListaRegistros listado = LeerListado(DH);
     const std::vector<TFRec*> listados = Punteros(listado);
     for (std::size_t i = 0; i < n; ++i) {
-      RefrescarProgreso([&] {
-        ProgresoValor = static_cast<int>(static_cast<std::int64_t>(k * n + i) * PBMemoria->width() / static_cast<std::int64_t>(m * n));
-      });
+      RefrescarProgreso([&] { ProgresoValor = ValorProgreso(static_cast<std::int64_t>(k * n + i), static_cast<std::int64_t>(m * n)); });
       TFRec* R = trabajos[i];
       if (R->EncontrarDestino(DH)) continue;
       if (BuscarFR(listados, R->ONombre) != nullptr) continue;

@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "window/FormDList.h"
+#include "window/Pausa.h"
 
 using namespace win32;
 
@@ -36,26 +37,17 @@ void TFormDList::RamaEliminar(TListaRegistros& soltados, std::deque<std::unique_
   for (std::size_t k = 0; k < m; ++k) {
     TDHilo* DH = destinos[k];
     const THRec rec = DH->Identidad();
-    const bool antes = DH->Suspended();
     ProgresoTexto = u"Eliminando en " + rec.Nombre + u"(" + rec.Letra + u":)";
-    DH->Suspend();
-    try {
-      for (std::size_t i = 0; i < n; ++i) {
-        const TFRec& R = *soltados[i];
-        const std::u16string path = Camino(rec.Letra, R.DNombre);
-        if ((R.Atributos & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-          RemoveDirectoryW(path);
-        } else {
-          DeleteFileW(path);
-        }
-        RefrescarProgreso([&] {
-          ProgresoValor = static_cast<int>(static_cast<std::int64_t>(k * n + i) * PBMemoria->width() / static_cast<std::int64_t>(m * n));
-        });
+    TPausa pausa(DH);
+    for (std::size_t i = 0; i < n; ++i) {
+      const TFRec& R = *soltados[i];
+      const std::u16string path = Camino(rec.Letra, R.DNombre);
+      if ((R.Atributos & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveDirectoryW(path);
+      } else {
+        DeleteFileW(path);
       }
-    } catch (...) {
-      if (!antes) DH->Resume();
-      throw;
+      RefrescarProgreso([&] { ProgresoValor = ValorProgreso(static_cast<std::int64_t>(k * n + i), static_cast<std::int64_t>(m * n)); });
     }
-    if (!antes) DH->Resume();
   }
 }

@@ -65,8 +65,7 @@ void TListaDispositivos::dropEvent(QDropEvent* event) {
   std::vector<std::u16string> caminos;
   for (const QUrl& url : event->mimeData()->urls()) {
     if (!url.isLocalFile()) continue;
-    const QByteArray native = QFile::encodeName(url.toLocalFile());
-    const std::string path(native.constData(), static_cast<std::size_t>(native.size()));
+    const std::string path = Nativo(url.toLocalFile());
     auto drive = DrivePath(path);
     caminos.push_back(drive ? *drive : NameFromNative(path));
   }
@@ -197,10 +196,9 @@ void TFormDList::FormCreate() {
   LDT = Now();
   MEMORYSTATUSEX status;
   if (GlobalMemoryStatusEx(&status)) ajustes_->MemoriaTotal = static_cast<std::int64_t>(status.ullTotalPhys);
-  AplicarValoresPorDefecto();
   try {
     PrepararEditor();
-    LeerConfiguracion();
+    LeerConfiguracion();  // Applies the defaults first.
   } catch (...) {
   }
   ProgresoTexto.clear();

@@ -169,6 +169,8 @@ class TFormDList : public QWidget {
   // The progress refresh rule: at most once per timer interval, update, repaint the gauge
   // and let the window handle its pending messages.
   void RefrescarProgreso(const std::function<void()>& actualizar);
+  // The progress bar's length in pixels for `hecho` of `total`.
+  int ValorProgreso(std::int64_t hecho, std::int64_t total) const;
 
   // Listings and saved jobs.
   void ToolButtonListarClick();

@@ -1,5 +1,7 @@
 #include "window/LienzoQt.h"
 
+#include <QFile>
+
 void TLienzoQt::FillRect(const TRect& r) {
   if (painter_.brush().style() == Qt::NoBrush || r.Right <= r.Left || r.Bottom <= r.Top) return;
   painter_.fillRect(QRect(QPoint(r.Left, r.Top), QPoint(r.Right - 1, r.Bottom - 1)), painter_.brush());
@@ -34,6 +36,11 @@ std::uint32_t ValorDe(const QColor& color) {
 
 QString Texto(const std::u16string& text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Nativo(const QString& path) {
+  const QByteArray native = QFile::encodeName(path);
+  return std::string(native.constData(), static_cast<std::size_t>(native.size()));
 }
 
 std::u16string Texto16(const QString& text) {

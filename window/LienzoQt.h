@@ -29,3 +29,5 @@ QColor ColorDe(std::uint32_t color);
 std::uint32_t ValorDe(const QColor& color);
 QString Texto(const std::u16string& text);
 std::u16string Texto16(const QString& text);
+// The file system's bytes of a file name Qt gives (a dialog's or a drop's).
+std::string Nativo(const QString& path);

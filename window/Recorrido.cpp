@@ -55,6 +55,10 @@ std::vector<TFRec*> Punteros(const TListaRegistros& lista) {
   return out;
 }
 
+int TFormDList::ValorProgreso(std::int64_t hecho, std::int64_t total) const {
+  return total <= 0 ? 0 : static_cast<int>(static_cast<std::int64_t>(PBMemoria->width()) * hecho / total);
+}
+
 void TFormDList::RefrescarProgreso(const std::function<void()>& actualizar) {
   const TDateTime now = Now();
   if (static_cast<std::int64_t>((now - LDT) * 86400000.0) > TimerV->interval()) {
@@ -113,7 +117,7 @@ void TFormDList::GuardarListado(TDHilo* worker, const TListaRegistros& lista) {
     for (std::size_t i = 0; i < lista.size(); ++i) {
       lista[i]->EscribirOrigen(file);
       RefrescarProgreso([&] {
-        ProgresoValor = static_cast<int>((static_cast<std::int64_t>(i) + 1) * PBMemoria->width() / static_cast<std::int64_t>(lista.size()));
+        ProgresoValor = ValorProgreso(static_cast<std::int64_t>(i) + 1, static_cast<std::int64_t>(lista.size()));
       });
     }
     file.Cerrar();

@@ -13,17 +13,9 @@
 #include "platform/strings.h"
 #include "window/FormDList.h"
 #include "window/LienzoQt.h"
+#include "window/Pausa.h"
 
 using namespace win32;
-
-namespace {
-
-std::u16string CaminoNativo(const QString& path) {
-  const QByteArray native = QFile::encodeName(path);
-  return NameFromNative(std::string_view(native.constData(), static_cast<std::size_t>(native.size())));
-}
-
-}  // namespace
 
 void TFormDList::ToolButtonListarClick() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -43,8 +35,7 @@ void TFormDList::ToolButtonListarClick() {
 }
 
 void TFormDList::CrearListado(TDHilo* W) {
-  const bool antes = W->Suspended();
-  W->Suspend();
+  TPausa pausa(W);
   try {
     const THRec rec = W->Identidad();
     const std::u16string raiz = std::u16string(1, rec.Letra) + u":\\";
@@ -72,7 +63,6 @@ void TFormDList::CrearListado(TDHilo* W) {
   recorridos_.clear();
   ProgresoTexto.clear();
   ProgresoValor = 0;
-  if (!antes) W->Resume();
 }
 
 void TFormDList::ToolButtonAbrirGuardarClick() {
@@ -92,7 +82,7 @@ void TFormDList::AbrirLista() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   operacionEnCurso_ = true;
   try {
-    TFileStream file(CaminoNativo(*elegido), TFileStream::Modo::Leer);
+    TFileStream file(NameFromNative(Nativo(*elegido)), TFileStream::Modo::Leer);
     const std::vector<TDHilo*> porID = ListaPorID();
     TDHilo* origen = BuscarPorID(porID, file.LeerNatural());
     if (origen == nullptr) {
@@ -102,9 +92,7 @@ void TFormDList::AbrirLista() {
       const std::int32_t count = file.LeerEntero();
       for (std::int32_t i = 0; i < count; ++i) {
         OCopia->LeerFR(file, porID);
-        RefrescarProgreso([&] {
-          ProgresoValor = static_cast<int>(static_cast<std::int64_t>(PBMemoria->width()) * i / count);
-        });
+        RefrescarProgreso([&] { ProgresoValor = ValorProgreso(i, count); });
       }
       for (TDHilo* worker : DList) worker->GetEspacioLibre();
       DListBox->viewport()->update();
@@ -133,7 +121,7 @@ void TFormDList::GuardarLista() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   operacionEnCurso_ = true;
   try {
-    TFileStream file(CaminoNativo(archivoTrabajo_), TFileStream::Modo::Crear);
+    TFileStream file(NameFromNative(Nativo(archivoTrabajo_)), TFileStream::Modo::Crear);
     ProgresoTexto = u"Guardando lista";
     file.EscribirNatural(OCopia->Identidad().ID);
     std::deque<std::unique_ptr<TFRec>>& cola = OCopia->LockFList();
@@ -144,8 +132,7 @@ void TFormDList::GuardarLista() {
         // No window messages while the origin's list is locked: the gauge repaints at once.
         const TDateTime now = Now();
         if (static_cast<std::int64_t>((now - LDT) * 86400000.0) > TimerV->interval()) {
-          ProgresoValor = static_cast<int>(static_cast<std::int64_t>(PBMemoria->width()) * static_cast<std::int64_t>(i) /
-                                           static_cast<std::int64_t>(count));
+          ProgresoValor = ValorProgreso(static_cast<std::int64_t>(i), static_cast<std::int64_t>(count));
           LDT = now;
           PBMemoria->repaint();
         }

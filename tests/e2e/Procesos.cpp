@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/drives.h"
 #include "tests/support/Fixtures.h"
 
 namespace prueba {
@@ -68,6 +69,25 @@ std::string Proceso::Salida() {
 std::optional<std::string> PantallaNoDisponible() {
   if (Run("command -v Xvfb >/dev/null 2>&1") != 0) return std::string("Xvfb is not installed");
   return std::nullopt;
+}
+
+std::vector<std::string> RaicesListadas() {
+  using namespace win32;
+  UseSystemDriveTable();
+  const DWORD mask = GetLogicalDrives();
+  std::vector<std::string> roots;
+  for (int i = 0; i < 26; ++i) {
+    if ((mask & (1u << i)) == 0) continue;
+    const auto letter = static_cast<char16_t>(u'A' + i);
+    const std::u16string root{letter, u':', u'\\'};
+    const DWORD type = GetDriveTypeW(root);
+    DWORD serial = 0;
+    if ((type == DRIVE_REMOVABLE || type == DRIVE_FIXED || type == DRIVE_REMOTE) &&
+        GetVolumeInformationW(root, nullptr, &serial) && serial != 0) {
+      roots.push_back(DriveRoot(letter).value_or(""));
+    }
+  }
+  return roots;
 }
 
 Pantalla::Pantalla() {

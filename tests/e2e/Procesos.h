@@ -48,4 +48,8 @@ class Pantalla {
 // Why an X server cannot be started here, or nothing.
 std::optional<std::string> PantallaNoDisponible();
 
+// The mount roots of the drives the program lists, in its row order, found the way its drive
+// refresh finds them.
+std::vector<std::string> RaicesListadas();
+
 }  // namespace prueba

@@ -19,25 +19,6 @@ namespace {
 
 using namespace win32;
 
-// The listed drives' roots in row order, found the way the window finds them.
-std::vector<std::string> Filas() {
-  UseSystemDriveTable();
-  const DWORD mask = GetLogicalDrives();
-  std::vector<std::string> rows;
-  for (int i = 0; i < 26; ++i) {
-    if ((mask & (1u << i)) == 0) continue;
-    const char16_t letter = static_cast<char16_t>(u'A' + i);
-    const std::u16string root{letter, u':', u'\\'};
-    const DWORD type = GetDriveTypeW(root);
-    DWORD serial = 0;
-    if ((type == DRIVE_REMOVABLE || type == DRIVE_FIXED || type == DRIVE_REMOTE) &&
-        GetVolumeInformationW(root, nullptr, &serial) && serial != 0) {
-      rows.push_back(DriveRoot(letter).value_or(""));
-    }
-  }
-  return rows;
-}
-
 int Fila(const std::vector<std::string>& rows, const std::string& root) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (rows[i] == root) return static_cast<int>(i);
@@ -66,7 +47,7 @@ TEST(Arrastre, ARealDragCopiesTheFolderToTheSelectedDrives) {
   prueba::WriteFile(tree + "/2016/b.txt", "bee");
   prueba::WriteFile(tree + "/2016/sub/c.txt", prueba::Pattern(4097, 2));
 
-  const std::vector<std::string> rows = Filas();
+  const std::vector<std::string> rows = prueba::RaicesListadas();
   const int rowUno = Fila(rows, uno.mountPoint()), rowDos = Fila(rows, dos.mountPoint());
   ASSERT_GE(rowUno, 0);
   ASSERT_GE(rowDos, 0);
