@@ -41,13 +41,16 @@ DWORD SetFilePointer(HANDLE file, std::int32_t distanceLow, std::int32_t* distan
 bool SetEndOfFile(HANDLE file);
 bool GetFileSizeEx(HANDLE file, std::int64_t* size);
 bool FlushFileBuffers(HANDLE file);
+// FILE_TYPE_DISK for files and folders, FILE_TYPE_PIPE for FIFOs and sockets,
+// FILE_TYPE_CHAR for devices.
+DWORD GetFileType(HANDLE file);
 // Last access and last write are applied; Linux cannot set a creation time.
 bool SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
                  const FILETIME* lastWrite);
 
 // Attributes: 0x10 folder, 0x01 read-only (the owner has no write permission), 0x02 hidden
-// (the name begins with a dot), 0x20 archive for regular files, 0x400 for symbolic links,
-// 0x80 when no other bit is set.
+// (the name begins with a dot), 0x20 archive for regular files, 0x40 for FIFOs, sockets and
+// devices, 0x400 for symbolic links, 0x80 when no other bit is set.
 DWORD GetFileAttributesW(std::u16string_view path);
 bool GetFileAttributesExW(std::u16string_view path, WIN32_FILE_ATTRIBUTE_DATA* data);
 // Applies read-only to files and accepts the other bits. On folders read-only is accepted
@@ -69,8 +72,11 @@ bool FindClose(HANDLE find);
 
 // The volume and file numbers that name a file or folder (what Windows gives as the volume
 // serial and the file index), following symbolic links: two paths with the same pair reach
-// the same folder, however they got there.
-bool GetFileIdentity(std::u16string_view path, std::uint64_t* volume, std::uint64_t* file);
+// the same folder, however they got there. `mount`, when given, receives the number of the
+// mount the path's content is reached through: a folder that another file system (or a bind
+// mount) is mounted on has the number of that mount, not of the folder around it.
+bool GetFileIdentity(std::u16string_view path, std::uint64_t* volume, std::uint64_t* file,
+                     std::uint64_t* mount = nullptr);
 
 // UTC calendar fields of a file time.
 bool FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields);

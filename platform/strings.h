@@ -3,9 +3,11 @@
 // Lossless conversion between the engine's UTF-16 names and native (UTF-8 byte) names, and
 // between the engine's system paths ("\\?\X:\a\b") and native paths.
 //
-// Native to UTF-16: valid UTF-8 decodes to its code points, except that "\" becomes U+F05C
-// and ":" becomes U+F03A (they separate path parts in the engine's paths), and every byte
-// that is not part of valid UTF-8 (or that encodes U+F05C, U+F03A themselves) becomes
+// Native to UTF-16: valid UTF-8 decodes to its code points, except that the characters
+// Windows refuses in names, \ : " * < > ? |, become U+F000 plus the character (U+F05C,
+// U+F03A, U+F022, U+F02A, U+F03C, U+F03E, U+F03F, U+F07C): a backslash and a colon would
+// split an engine path, and "*" and "?" would make a name a search pattern. Every byte that
+// is not part of valid UTF-8 (or that encodes one of those stand-ins itself) becomes
 // U+DC80..U+DCFF. UTF-16 to native reverses exactly that, so every native name round-trips.
 
 #include <optional>

@@ -324,6 +324,19 @@ bool FlushFileBuffers(HANDLE handle) {
   return true;
 }
 
+DWORD GetFileType(HANDLE handle) {
+  auto file = FileOf(handle);
+  if (!file) return FILE_TYPE_UNKNOWN;
+  struct stat st {};
+  if (::fstat(file->fd, &st) != 0) {
+    FailErrno(errno);
+    return FILE_TYPE_UNKNOWN;
+  }
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return FILE_TYPE_CHAR;
+  return FILE_TYPE_DISK;
+}
+
 bool SetFileTime(HANDLE handle, const FILETIME* /*creation*/, const FILETIME* lastAccess,
                  const FILETIME* lastWrite) {
   auto file = FileOf(handle);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -153,6 +154,8 @@ DWORD AttributesFromStat(const struct stat& st, std::string_view name, bool symb
   DWORD attributes = 0;
   if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
   if (S_ISREG(st.st_mode)) attributes |= FILE_ATTRIBUTE_ARCHIVE;
+  // A FIFO, socket or device has no size of its own to copy.
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_DEVICE;
   if ((st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
   if (!name.empty() && name[0] == '.' && name != "." && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
   if (symbolicLink) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
@@ -225,13 +228,20 @@ bool FindClose(HANDLE handle) {
   return CloseHandle(handle);
 }
 
-bool GetFileIdentity(std::u16string_view path, std::uint64_t* volume, std::uint64_t* file) {
+bool GetFileIdentity(std::u16string_view path, std::uint64_t* volume, std::uint64_t* file, std::uint64_t* mount) {
   auto native = NativePath(path);
   if (!native) return false;
-  struct stat st {};
-  if (::stat(native->c_str(), &st) != 0) return FailErrno(errno, &*native);
-  *volume = st.st_dev;
-  *file = st.st_ino;
+  struct statx sx {};
+  if (::statx(AT_FDCWD, native->c_str(), 0, STATX_BASIC_STATS | STATX_MNT_ID, &sx) != 0) {
+    return FailErrno(errno, &*native);
+  }
+  *volume = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  *file = sx.stx_ino;
+  if (mount != nullptr) {
+    // Kernels before 5.8 give no mount number; the device then tells file systems apart,
+    // though not bind mounts of one file system.
+    *mount = (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : *volume | (1ULL << 63);
+  }
   return true;
 }
 

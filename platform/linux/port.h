@@ -28,6 +28,7 @@ struct Completion {
   ULONG_PTR key = 0;
   OVERLAPPED* overlapped = nullptr;
   DWORD error = ERROR_SUCCESS;
+  const FileObject* file = nullptr;  // Whose transfer this was; compared, never followed.
 };
 
 class Port {
@@ -39,7 +40,8 @@ class Port {
   // One completion, or none after the time-out.
   virtual std::optional<Completion> Wait(DWORD milliseconds) = 0;
   // Asks the kernel to abandon the file's transfers (only the one with that record when
-  // given); true when one was in flight. Its completion still arrives.
+  // given); true when one was in flight or its completion is still waiting to be taken.
+  // Its completion still arrives.
   virtual bool Cancel(const FileObject* file, const OVERLAPPED* only) = 0;
   // Ends the port; transfers still in flight finish in the background.
   virtual void Close() = 0;

@@ -94,6 +94,11 @@ class HelperPort final : public Port {
         ++it;
       }
     }
+    // A transfer that has ended but whose completion nobody took yet still counts: whoever
+    // cancels must take that completion off the port before the next one.
+    for (const Completion& completion : state_->completions) {
+      if (completion.file == file && (only == nullptr || completion.overlapped == only)) found = true;
+    }
     // A transfer already running cannot be stopped; its completion comes when it ends.
     const Request* running = state_->running;
     if (running != nullptr && running->file.get() == file && (only == nullptr || running->overlapped == only)) {

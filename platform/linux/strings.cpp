@@ -9,9 +9,24 @@ namespace win32 {
 
 namespace {
 
-constexpr char16_t kBackslashStandIn = 0xF05C;
-constexpr char16_t kColonStandIn = 0xF03A;
 constexpr char16_t kRawByteFirst = 0xDC80;
+
+// The characters Windows refuses in names, and the private-use stand-ins they take in the
+// engine's names: a backslash and a colon would split a path, and "*" and "?" would turn a
+// name into a pattern. Each stand-in is U+F000 plus the character.
+constexpr char32_t kReserved[] = {U'\\', U':', U'"', U'*', U'<', U'>', U'?', U'|'};
+constexpr char16_t kStandInBase = 0xF000;
+
+bool Reserved(char32_t point) {
+  for (char32_t c : kReserved) {
+    if (c == point) return true;
+  }
+  return false;
+}
+
+bool StandIn(char32_t point) {
+  return point >= kStandInBase && point < kStandInBase + 0x80 && Reserved(point - kStandInBase);
+}
 
 // Length of the valid UTF-8 sequence at s[i] and its code point, or 0 when invalid.
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t* point) {
@@ -69,7 +84,7 @@ void AppendUtf8(std::string& out, char32_t point) {
 
 bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 
-// Separators are mapped to their stand-ins for names, and kept for plain text.
+// Reserved characters are mapped to their stand-ins for names, and kept for plain text.
 enum class Separators { StandIns, Kept };
 
 std::u16string Decode(std::string_view native, Separators separators) {
@@ -79,10 +94,10 @@ std::u16string Decode(std::string_view native, Separators separators) {
   while (i < native.size()) {
     char32_t point = 0;
     const std::size_t length = DecodeUtf8(native, i, &point);
-    const bool standIn = separators == Separators::StandIns && (point == kBackslashStandIn || point == kColonStandIn);
+    const bool standIn = separators == Separators::StandIns && StandIn(point);
     if (length == 0 || standIn) {
-      // The stand-ins themselves are kept as raw bytes, so that they stay distinct from a
-      // real backslash or colon on the way back.
+      // The stand-ins themselves are kept as raw bytes, so that they stay distinct from the
+      // characters they stand for on the way back.
       const std::size_t count = length == 0 ? 1 : length;
       for (std::size_t k = 0; k < count; ++k) {
         out += static_cast<char16_t>(kRawByteFirst - 0x80 +
@@ -91,10 +106,8 @@ std::u16string Decode(std::string_view native, Separators separators) {
       i += count;
       continue;
     }
-    if (separators == Separators::StandIns && point == U'\\') {
-      out += kBackslashStandIn;
-    } else if (separators == Separators::StandIns && point == U':') {
-      out += kColonStandIn;
+    if (separators == Separators::StandIns && Reserved(point)) {
+      out += static_cast<char16_t>(kStandInBase + point);
     } else if (point >= 0x10000) {
       const char32_t v = point - 0x10000;
       out += static_cast<char16_t>(0xD800 + (v >> 10));
@@ -112,10 +125,8 @@ std::string Encode(std::u16string_view name, Separators separators) {
   out.reserve(name.size());
   for (std::size_t i = 0; i < name.size(); ++i) {
     const char16_t c = name[i];
-    if (separators == Separators::StandIns && c == kBackslashStandIn) {
-      out += '\\';
-    } else if (separators == Separators::StandIns && c == kColonStandIn) {
-      out += ':';
+    if (separators == Separators::StandIns && StandIn(c)) {
+      out += static_cast<char>(c - kStandInBase);
     } else if (c >= 0xDC80 && c <= 0xDCFF) {
       out += static_cast<char>(c - kRawByteFirst + 0x80);
     } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&

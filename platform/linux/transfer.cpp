@@ -51,6 +51,7 @@ Completion Finish(Request& request, int error) {
   completion.bytes = request.done;
   completion.key = request.key;
   completion.overlapped = request.overlapped;
+  completion.file = request.file.get();
   completion.error = error == 0 ? ERROR_SUCCESS : ErrorFromErrno(error);
   if (request.kind == Request::Kind::Read && error == 0 && request.done < request.count) {
     std::memset(request.buffer + request.done, 0, request.count - request.done);

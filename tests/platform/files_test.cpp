@@ -74,9 +74,19 @@ TEST_F(Files, AttributesMapAsWindowsShowsThem) {
     std::u16string name;
     DWORD attributes;
   } cases[] = {{u"folder", 0x10}, {u"plain", 0x20}, {u"locked", 0x21}, {u".hidden", 0x22},
-               {u"link", 0x420},  {u"folderlink", 0x410}, {u"fifo", 0x80}};
+               {u"link", 0x420},  {u"folderlink", 0x410}, {u"fifo", 0x40}};
   for (const auto& c : cases) {
     EXPECT_EQ(GetFileAttributesW(P(c.name)), c.attributes) << std::string(c.name.begin(), c.name.end());
+  }
+  const struct {
+    std::u16string name;
+    DWORD type;
+  } types[] = {{u"plain", FILE_TYPE_DISK}, {u"fifo", FILE_TYPE_PIPE}};
+  for (const auto& t : types) {
+    HANDLE file = CreateFileW(P(t.name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileType(file), t.type);
+    CloseHandle(file);
   }
   EXPECT_EQ(GetFileAttributesW(P(u"missing")), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);

@@ -14,14 +14,24 @@ TEST(Names, NativeNamesRoundTripExactly) {
   const std::string cases[] = {
       "plain.txt", "back\\slash", "co:lon", "ñandú €", "\xff\xfe raw", "\xe2\x82",  // cut sequence
       "\xef\x81\x9c",                                                              // U+F05C itself
+      "\xef\x80\xbf", "que?\xef\x80\xbf", "a*b<c>d|e\"f",                          // U+F03F and the rest
       "\xf0\x9f\x98\x80 emoji", "\xed\xa0\x80 surrogate bytes", "\xc0\xaf overlong"};
   for (const std::string& native : cases) {
     EXPECT_EQ(NameToNative(NameFromNative(native)), native) << native;
   }
 }
 
-TEST(Names, SeparatorsInsideNamesBecomeStandIns) {
-  EXPECT_EQ(NameFromNative("a\\b:c"), std::u16string(u"a\uF05Cb\uF03Ac"));
+TEST(Names, CharactersWindowsRefusesBecomeStandIns) {
+  const struct {
+    const char* native;
+    std::u16string name;
+  } cases[] = {{"a\\b:c", u"a\uF05Cb\uF03Ac"},
+               {"Informe?.pdf", u"Informe\uF03F.pdf"},
+               {"*", u"\uF02A"},
+               {"<\">|", u"\uF03C\uF022\uF03E\uF07C"},
+               // A stand-in in a native name is no reserved character: it stays apart.
+               {"\xef\x80\xbf", std::u16string{char16_t(0xDCEF), char16_t(0xDC80), char16_t(0xDCBF)}}};
+  for (const auto& c : cases) EXPECT_EQ(NameFromNative(c.native), c.name) << c.native;
   EXPECT_EQ(NameFromNative("\xff"), std::u16string(1, char16_t(0xDCFF)));
   // An emoji outside the basic plane is two code units.
   EXPECT_EQ(NameFromNative("\xf0\x9f\x98\x80").size(), 2u);
@@ -66,7 +76,7 @@ TEST_F(DrivePaths, NativePathsGetTheLetterOfTheLongestRoot) {
 }
 
 TEST_F(DrivePaths, OddNamesComeBackFromAListingAndReachTheSameFile) {
-  const std::string names[] = {"back\\slash", "co:lon", std::string("bad\xff\xfe", 5), "normal"};
+  const std::string names[] = {"back\\slash", "co:lon", std::string("bad\xff\xfe", 5), "normal", "que?", "todo*"};
   for (std::size_t i = 0; i < std::size(names); ++i) {
     prueba::WriteFile(origin / names[i], "content " + std::to_string(i));
   }
@@ -91,7 +101,27 @@ TEST_F(DrivePaths, OddNamesComeBackFromAListingAndReachTheSameFile) {
   } while (FindNextFileW(find, &data));
   EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
   FindClose(find);
-  EXPECT_EQ(found, 4);
+  EXPECT_EQ(found, 6);
+}
+
+// Linux allows "?" and "*" in names; looked up by its name, such a file is only itself.
+TEST_F(DrivePaths, ANameWithAQuestionMarkFindsOnlyItself) {
+  prueba::WriteFile(origin / "Informe1.pdf", std::string(99, 'x'));
+  prueba::WriteFile(origin / "Informe?.pdf", std::string(10, 'y'));
+  prueba::WriteFile(origin / "Informe*", std::string(5, 'z'));
+  const struct {
+    const char* native;
+    DWORD size;
+  } cases[] = {{"Informe?.pdf", 10}, {"Informe*", 5}, {"Informe1.pdf", 99}};
+  for (const auto& c : cases) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(u"\\\\?\\E:\\" + NameFromNative(c.native), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << c.native;
+    EXPECT_EQ(NameToNative(data.cFileName), c.native);
+    EXPECT_EQ(data.nFileSizeLow, c.size) << c.native;
+    EXPECT_FALSE(FindNextFileW(find, &data)) << "one entry: " << c.native;
+    FindClose(find);
+  }
 }
 
 TEST_F(DrivePaths, AFolderThatIsGoneIsNoLongerADrive) {

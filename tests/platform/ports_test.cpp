@@ -233,6 +233,30 @@ TEST_P(Ports, CancelledTransferStillDeliversItsOneCompletion) {
   ::close(writer);
 }
 
+// A transfer whose completion is waiting on the port is not over yet for whoever cancels
+// it: that completion must be taken before the next one is awaited.
+TEST_P(Ports, ATransferWhoseCompletionIsStillQueuedCountsAsInFlight) {
+  prueba::WriteFile(folder / "data", std::string(4096, 'd'));
+  HANDLE file = Open(u"data", GENERIC_READ, OPEN_EXISTING, kReadFlags);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  Buffer block(4096);
+  OVERLAPPED read{};
+  DWORD count = 0;
+  EXPECT_FALSE(ReadFile(file, block.data, 4096, &count, &read));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  // The read has certainly ended by now, but its completion was not taken.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(CancelIoEx(file, &read));
+  DWORD bytes = 0;
+  ULONG_PTR key = 0;
+  OVERLAPPED* done = nullptr;
+  Next(&bytes, &key, &done);
+  EXPECT_EQ(done, &read);
+  EXPECT_FALSE(CancelIoEx(file, &read)) << "taken: nothing of it is left";
+  EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+  CloseHandle(file);
+}
+
 TEST_P(Ports, WriteOnAFullFileSystemFailsTheWaitWithDiskFull) {
   prueba::LoopVolume volume("ext4", 16, 512, "LLENO");
   if (!volume.ok()) GTEST_SKIP() << volume.error();
