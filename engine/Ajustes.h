@@ -12,6 +12,9 @@ struct TAjustes {
   std::atomic<std::int64_t> MemoriaLibre{1LL << 30};     // bytes the copy must leave free
   std::atomic<bool> UsarCaminoOrigen{true};
   std::atomic<std::uint32_t> IntervaloTimer{300};        // milliseconds between timer ticks
+  // Milliseconds a cancelled transfer may take to hand back its completion before its
+  // operation is given up (kept alive, with its buffer, until the completion comes).
+  std::atomic<std::uint32_t> TiempoDrenaje{10000};
   std::atomic<std::uint32_t> ColorOrigen{0x0080A0FF};    // 0x00BBGGRR
   std::atomic<std::uint32_t> ColorDestino{0x00D2D200};
   std::atomic<std::uint32_t> ColorError{0x00D200D2};

@@ -3,6 +3,7 @@
 
 #include "engine/DHilo.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "engine/Busqueda.h"
@@ -20,15 +21,14 @@ namespace {
 // operation uses it.
 constexpr ULONG_PTR kClaveDespertar = 0x44455350;  // "DESP"
 constexpr ULONG_PTR kClaveInicial = ~static_cast<ULONG_PTR>(0);
-// How long a cancelled transfer may take to hand back its completion.
-constexpr DWORD kEsperaDrenaje = 10000;
 
-// Operations whose transfer never handed back its completion. They are kept for the rest
-// of the process, because the kernel may still write into their buffers.
 std::atomic<std::int64_t> vivos{0};
 
-std::mutex abandonadasLock;  // Guards abandonadas.
-std::vector<std::unique_ptr<TEspera>>* abandonadas = new std::vector<std::unique_ptr<TEspera>>;
+// Given-up operations of workers that have ended: their port is closed, so no completion
+// will ever say that the kernel is done with their buffers. They are kept for the rest of
+// the process.
+std::mutex abandonadasLock;  // Guards huerfanas.
+std::vector<std::unique_ptr<TEspera>>* huerfanas = new std::vector<std::unique_ptr<TEspera>>;
 
 }  // namespace
 
@@ -136,8 +136,15 @@ void TDHilo::Execute() {
       DWORD bytes = 0;
       ULONG_PTR key = 0;
       OVERLAPPED* overlapped = nullptr;
-      const bool ok = GetQueuedCompletionStatus(IOCP, &bytes, &key, &overlapped, Ajustes.TiempoError.load());
+      bool ok = GetQueuedCompletionStatus(IOCP, &bytes, &key, &overlapped, Ajustes.TiempoError.load());
       if (ok && key == kClaveDespertar) continue;
+      // A given-up transfer that ended late is not the completion awaited now.
+      if (CompletionAjena(overlapped)) continue;
+      // An operation that failed without a transfer posts its own record with the error.
+      if (ok && overlapped != nullptr && IOLast->ORec.Internal != ERROR_SUCCESS) {
+        ok = false;
+        SetLastError(static_cast<DWORD>(IOLast->ORec.Internal));
+      }
       if (ok) {
         const HANDLE antes = IOFile;
         IONext->ExeIO(IOCP, HRec.SectorSize, HRec.Letra, IOFile);
@@ -252,10 +259,17 @@ void TDHilo::PublicarVista() {
   vistaUltima_ = {IOLast->ONombre, IOLast->DNombre, IOLast->FStr, IOLast->FPos, IOLast->FTalla};
 }
 
+bool TDHilo::CompletionAjena(const OVERLAPPED* overlapped) {
+  if (overlapped == nullptr || (IOLast && overlapped == &IOLast->ORec)) return false;
+  // The kernel is done with it: the given-up operation and its buffer can go.
+  abandonadas_.erase(overlapped);
+  return true;
+}
+
 bool TDHilo::CancelarTransferencia(std::unique_ptr<TEspera>& op) {
   if (!op || IOFile == INVALID_HANDLE_VALUE) return true;
   if (!CancelIoEx(IOFile, &op->ORec)) return true;  // Nothing of it in flight.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEsperaDrenaje);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Ajustes.TiempoDrenaje.load());
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
@@ -264,6 +278,7 @@ bool TDHilo::CancelarTransferencia(std::unique_ptr<TEspera>& op) {
     OVERLAPPED* overlapped = nullptr;
     const bool ok = GetQueuedCompletionStatus(IOCP, &bytes, &key, &overlapped, static_cast<DWORD>(left.count()));
     if (overlapped == &op->ORec) return true;
+    if (overlapped != nullptr) abandonadas_.erase(overlapped);
     if (!ok && overlapped == nullptr && GetLastError() == WAIT_TIMEOUT) break;
   }
   // Still the kernel's: keep it (and its buffer) alive and go on with a stand-in for the
@@ -281,10 +296,8 @@ bool TDHilo::CancelarTransferencia(std::unique_ptr<TEspera>& op) {
   CopiarArchivoMostrado(*op, *standIn);
   standIn->FAtributos = op->FAtributos;
   standIn->FTiempo = op->FTiempo;
-  {
-    std::lock_guard guard(abandonadasLock);
-    abandonadas->push_back(std::move(op));
-  }
+  const OVERLAPPED* record = &op->ORec;
+  abandonadas_[record] = std::move(op);
   op = std::move(standIn);
   return false;
 }
@@ -312,16 +325,32 @@ void TDHilo::Destruir() {
   LiberarIOList.Extraer();
   IOList.Extraer();
   CloseHandle(IOCP);
+  {
+    std::lock_guard guard(abandonadasLock);
+    for (auto& [record, op] : abandonadas_) huerfanas->push_back(std::move(op));
+  }
+  abandonadas_.clear();
   FList.Extraer();
   DFinList.Extraer();
   TDHilo* origen = GetOD();
   if (origen != nullptr && origen != this) origen->Soltar();
 }
 
-TDHilo* BuscarPorID(const std::vector<TDHilo*>& lista, std::uint32_t ID) {
-  const std::ptrdiff_t at = BuscarPrimero(lista, [&](TDHilo* DH) {
-    const std::uint32_t id = DH->Identidad().ID;
-    return id < ID ? -1 : id > ID ? 1 : 0;
+TListaPorID OrdenarPorID(const std::vector<TDHilo*>& workers) {
+  TListaPorID lista;
+  lista.reserve(workers.size());
+  for (TDHilo* DH : workers) lista.emplace_back(DH->Identidad().ID, DH);
+  std::stable_sort(lista.begin(), lista.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  return lista;
+}
+
+std::ptrdiff_t BuscarIndicePorID(const TListaPorID& lista, std::uint32_t ID) {
+  return BuscarPrimero(lista, [&](const std::pair<std::uint32_t, TDHilo*>& entry) {
+    return entry.first < ID ? -1 : entry.first > ID ? 1 : 0;
   });
-  return at < 0 ? nullptr : lista[static_cast<std::size_t>(at)];
+}
+
+TDHilo* BuscarPorID(const TListaPorID& lista, std::uint32_t ID) {
+  const std::ptrdiff_t at = BuscarIndicePorID(lista, ID);
+  return at < 0 ? nullptr : lista[static_cast<std::size_t>(at)].second;
 }

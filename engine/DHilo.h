@@ -19,6 +19,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/Ajustes.h"
@@ -66,7 +68,7 @@ class TDHilo : public win32::TThread {
   void UnLockFList() { FList.Desbloquear(); }
   void EliminarFiles(TDHilo* DH);
   void PriorizarDestino(TDHilo* DH);
-  void LeerFR(TStream& FS, const std::vector<TDHilo*>& IDL);
+  void LeerFR(TStream& FS, const TListaPorID& IDL);
 
   // Progress (window and web threads).
   void GetEspacioLibre();
@@ -116,6 +118,8 @@ class TDHilo : public win32::TThread {
   void ActualizarCapacidad();
   void NuevaEspera();
   void PrepararSiguiente(std::deque<std::unique_ptr<TEspera>>& iol);
+  std::unique_ptr<TFRec> TomarRegistro(std::deque<std::unique_ptr<TFRec>>& fl, std::int64_t T);
+  bool Actualizar(TFRec& R);
   void EliminarDestinos();
   void ErrorOrigen();
   void ErrorDestino();
@@ -123,8 +127,11 @@ class TDHilo : public win32::TThread {
   void Destruir();
   // Cancels the transfer an operation started and dequeues its completion, so that the
   // operation can be released; false when it did not arrive in time (the operation is then
-  // kept alive for good).
+  // given up: kept alive until its completion comes, and `op` becomes a stand-in).
   bool CancelarTransferencia(std::unique_ptr<TEspera>& op);
+  // A completion that is not the awaited operation's: a given-up transfer that finally
+  // ended (its operation can go now). True when the completion was such a one.
+  bool CompletionAjena(const win32::OVERLAPPED* overlapped);
   void RecalcularCapacidad();
   void PublicarVista();
 
@@ -138,6 +145,9 @@ class TDHilo : public win32::TThread {
   win32::HANDLE IOCP = 0;
   win32::HANDLE IOFile = win32::INVALID_HANDLE_VALUE;
   std::u16string NombreAbierto;  // DNombre of the file a destination has open in IOFile.
+  // Given-up operations by their overlapped record: the kernel may still write into their
+  // buffers, so they live until their completion arrives on this worker's port.
+  std::unordered_map<const win32::OVERLAPPED*, std::unique_ptr<TEspera>> abandonadas_;
 
   // Written by the worker, read by others.
   std::atomic<std::int64_t> DPos{0};
@@ -162,5 +172,7 @@ class TDHilo : public win32::TThread {
   TVistaOperacion vistaUltima_, vistaError_;
 };
 
-// Binary search over workers sorted by ID (unsigned); the frontmost of equal IDs wins.
-TDHilo* BuscarPorID(const std::vector<TDHilo*>& lista, std::uint32_t ID);
+TListaPorID OrdenarPorID(const std::vector<TDHilo*>& workers);
+// Binary search; the index of the frontmost entry with that ID, or -1.
+std::ptrdiff_t BuscarIndicePorID(const TListaPorID& lista, std::uint32_t ID);
+TDHilo* BuscarPorID(const TListaPorID& lista, std::uint32_t ID);

@@ -83,6 +83,11 @@ bool ReservarBloque(TEspera& op, std::int64_t memoriaLibre) {
 
 void PostarVacio(HANDLE CP) { PostQueuedCompletionStatus(CP, 0, 0, nullptr); }
 
+void PostarFallo(HANDLE CP, TEspera& op, DWORD code) {
+  op.ORec.Internal = code == ERROR_SUCCESS ? ERROR_GEN_FAILURE : code;
+  PostQueuedCompletionStatus(CP, 0, 0, &op.ORec);
+}
+
 bool CerrarIOFile(HANDLE& IOFile) {
   bool closed = true;
   if (IOFile != INVALID_HANDLE_VALUE && !CloseHandle(IOFile)) {

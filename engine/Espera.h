@@ -68,6 +68,9 @@ bool ReservarBloque(TEspera& op, std::int64_t memoriaLibre);
 
 // Posts the one empty completion of a synchronous operation.
 void PostarVacio(win32::HANDLE CP);
+// Posts the completion of a synchronous operation that failed: its own overlapped record,
+// carrying the error code, so that the worker's wait fails with that code at once.
+void PostarFallo(win32::HANDLE CP, TEspera& op, win32::DWORD code);
 // Closes a handle the way every operation does: CloseHandle, and CancelIo if that fails;
 // the handle becomes invalid. True when it closed.
 bool CerrarIOFile(win32::HANDLE& IOFile);

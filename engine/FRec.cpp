@@ -90,6 +90,17 @@ std::unique_ptr<TCerrarArchivo> TFRec::IOCerrarArchivo() const {
   return op;
 }
 
+// The open never completes, so the close never runs: it only keeps the origin's list from
+// taking the next record while the open is awaited, as a file's reads do; the error path
+// discards it with the rest of the file.
+void TFRec::LlenarIOListAusente(std::deque<std::unique_ptr<TEspera>>& IOL) const {
+  auto op = Operacion<TArchivoAusente>(*this);
+  op->FStr = u" " + TallaStr(Talla);
+  op->FTalla = Talla;
+  IOL.push_back(std::move(op));
+  IOL.push_back(IOCerrarArchivo());
+}
+
 void TFRec::LlenarIOList(TDHilo* OD, std::deque<std::unique_ptr<TEspera>>& IOL) const {
   if ((Atributos & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     IOL.push_back(IOCarpeta());

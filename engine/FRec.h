@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Tipos.h"
@@ -17,9 +18,14 @@ class TEspera;
 class TAbrirCarpeta;
 class TAbrirArchivoVacio;
 class TAbrirArchivo;
+class TArchivoAusente;
 class TLeerArchivo;
 class TCerrarArchivo;
 class TStream;
+
+// Workers with the volume serial each had when the list was made, sorted by it (unsigned).
+// The serial is copied once: a worker may adopt a new one on its own thread meanwhile.
+using TListaPorID = std::vector<std::pair<std::uint32_t, TDHilo*>>;
 
 class TFRec {
  public:
@@ -36,6 +42,9 @@ class TFRec {
   std::unique_ptr<TAbrirArchivo> IOAbrirArchivo() const;
   std::unique_ptr<TLeerArchivo> IOLeerArchivo(TDHilo* OD, std::int64_t& OPos) const;
   std::unique_ptr<TCerrarArchivo> IOCerrarArchivo() const;
+  // The operations of a file whose source could not be looked at: an open that starts
+  // nothing and the close, the shape of a file's operations without a read.
+  void LlenarIOListAusente(std::deque<std::unique_ptr<TEspera>>& IOL) const;
   // Appends the record's source operations to the origin's operation list.
   void LlenarIOList(TDHilo* OD, std::deque<std::unique_ptr<TEspera>>& IOL) const;
 
@@ -43,9 +52,11 @@ class TFRec {
   void EscribirOrigen(TStream& S) const;
   void LeerOrigen(TStream& S);
   void EscribirTodo(TStream& S) const;
-  // Binds each stored destination ID to the worker in DL (sorted by ID) that has it, unless
-  // that drive already holds the same item; true when at least one was bound.
-  bool LeerTodo(TStream& S, const std::vector<TDHilo*>& DL);
+  // Binds each stored destination ID to a worker in DL that has it, unless that drive already
+  // holds the same item; true when at least one was bound. A worker is bound once, however
+  // often its ID is stored, and the origin never: drives cloned from one image share an ID,
+  // and each stored copy of it stands for one of them.
+  bool LeerTodo(TStream& S, const TListaPorID& DL);
 
   std::vector<TDHilo*> DList;
   std::u16string ONombre;

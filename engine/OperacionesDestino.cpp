@@ -1,5 +1,6 @@
 #include "engine/OperacionesDestino.h"
 
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/ports.h"
 
@@ -27,6 +28,14 @@ void Estampar(const std::u16string& path, const TFTiempo& tiempo, HANDLE& IOFile
   }
 }
 
+// An older copy that is read-only cannot be replaced by an ordinary user; it is made
+// writable first (the new copy gets the source's attributes when it is finished).
+void Reemplazable(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
 }  // namespace
 
 std::u16string CarpetaDe(const std::u16string& camino) {
@@ -48,6 +57,7 @@ void TCrearArchivoVacio::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE&
   const std::u16string P = Camino(Letra, DNombre);
   const std::u16string carpeta = CarpetaDe(P);
   if (GetFileAttributesW(carpeta) == INVALID_FILE_ATTRIBUTES) ForceDirectories(carpeta);
+  Reemplazable(P);
   IOFile = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, CREATE_ALWAYS, kVacio, 0);
   if (IOFile != INVALID_HANDLE_VALUE) {
     CerrarIOFile(IOFile);
@@ -62,6 +72,7 @@ void TCrearArchivo::ExeIO(HANDLE CP, std::uint32_t SectorSize, char16_t Letra, H
   const std::u16string P = Camino(Letra, DNombre);
   const std::u16string carpeta = CarpetaDe(P);
   if (GetFileAttributesW(carpeta) == INVALID_FILE_ATTRIBUTES) ForceDirectories(carpeta);
+  Reemplazable(P);
   IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, kDatos, 0);
   if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the wait times out.
   FijarLongitud(IOFile, Redondear(FTalla, SectorSize));
@@ -75,24 +86,26 @@ void TEscribirArchivo::ExeIO(HANDLE, std::uint32_t, char16_t, HANDLE& IOFile) {
 }
 
 // The copy is cut to its size, stamped and flushed to the device before the completion is
-// posted; a copy that cannot be cut, or whose flush fails, is deleted and no completion is
-// posted, so that the worker reports the failure instead of leaving a wrong file.
+// posted; a copy that cannot be reopened, cut or flushed is deleted and the failure is
+// posted at once with its own error code, so that the worker reports it instead of leaving
+// a wrong file. The times go before the attributes: a read-only copy could not be stamped.
 void TCerrarArchivoCreado::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
   const std::u16string P = Camino(Letra, DNombre);
   const HANDLE datos = IOFile;
   if (datos != INVALID_HANDLE_VALUE && CloseHandle(datos)) {
     IOFile = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, OPEN_EXISTING, kCorte, 0);
-    bool terminado = false;
+    DWORD fallo = IOFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     if (IOFile != INVALID_HANDLE_VALUE) {
       FijarLongitud(IOFile, FTalla);
-      const bool cortado = SetEndOfFile(IOFile);
+      if (!SetEndOfFile(IOFile)) fallo = GetLastError();
       SetFileTime(IOFile, &FTiempo.CTiempo, &FTiempo.LTiempo, &FTiempo.ETiempo);
-      terminado = cortado && FlushFileBuffers(IOFile);
+      if (fallo == ERROR_SUCCESS && !FlushFileBuffers(IOFile)) fallo = GetLastError();
       CerrarIOFile(IOFile);
     }
-    if (!terminado) {
+    if (fallo != ERROR_SUCCESS) {
       DeleteFileW(P);
       IOFile = INVALID_HANDLE_VALUE;
+      PostarFallo(CP, *this, fallo);
       return;
     }
     SetFileAttributesW(P, FAtributos);

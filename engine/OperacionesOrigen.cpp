@@ -77,13 +77,22 @@ void TAbrirArchivoVacio::OnExeIO() {
   });
 }
 
+// The reads that follow were built for FTalla bytes. A file whose size changed since (it is
+// being written) is not read with them: no completion, and the retry sees its new size.
 void TAbrirArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
   constexpr DWORD kLectura = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL;  // 0x60000080
   IOFile = CreateFileW(Camino(Letra, ONombre), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kLectura, 0);
   if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the origin's wait times out.
+  std::int64_t size = 0;
+  if (GetFileType(IOFile) == FILE_TYPE_DISK && GetFileSizeEx(IOFile, &size) && size != FTalla) {
+    CerrarIOFile(IOFile);
+    return;
+  }
   CreateIoCompletionPort(IOFile, CP, 0, 1);
   PostarVacio(CP);
 }
+
+void TArchivoAusente::ExeIO(HANDLE, std::uint32_t, char16_t, HANDLE&) {}
 
 void TAbrirArchivo::OnExeIO() {
   Repartir<TCrearArchivo>([&](TEspera& d) {
@@ -114,7 +123,9 @@ void TLeerArchivo::OnExeIO() {
       w->Bloque = Bloque;
       w->FPos = FPos;
       w->ORec = ORec;
-      w->BufBytes = Redondear(BufBytes, DH->SectorSizeActual());
+      // Whole sectors of the destination's own size, counted from the file's true rest
+      // (not from the origin's rounding), so that what it writes is what its total expects.
+      w->BufBytes = Redondear(std::min(BufBytes, FTalla - FPos), DH->SectorSizeActual());
       DH->IOList.Add(std::move(w));
     }
   });

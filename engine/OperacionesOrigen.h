@@ -55,6 +55,14 @@ class TAbrirArchivo : public TAbrirCarpeta {
   void OnExeIO() override;
 };
 
+// A file whose source could not be looked at when it was scheduled: no read can be built
+// for a size nobody confirmed. It starts nothing, so the origin's wait times out and its
+// error path puts the file back, as for a source that cannot be opened.
+class TArchivoAusente : public TAbrirArchivo {
+ public:
+  void ExeIO(win32::HANDLE CP, std::uint32_t SectorSize, char16_t Letra, win32::HANDLE& IOFile) override;
+};
+
 class TLeerArchivo : public TAbrirArchivo {
  public:
   void ExeIO(win32::HANDLE CP, std::uint32_t SectorSize, char16_t Letra, win32::HANDLE& IOFile) override;

@@ -15,11 +15,6 @@ namespace {
 
 int CompararOrden(const TDHilo* a, const TDHilo* b) { return static_cast<int>(a->Orden) - static_cast<int>(b->Orden); }
 
-int CompararID(const TDHilo* a, const TDHilo* b) {
-  const std::uint32_t x = a->Identidad().ID, y = b->Identidad().ID;
-  return x < y ? -1 : x > y ? 1 : 0;
-}
-
 // The letter as a 16-bit code unit, against the one sought.
 int CompararLetra(const TDHilo* DH, char16_t Letra) {
   const char16_t letra = DH->Identidad().Letra;
@@ -36,10 +31,25 @@ const char16_t* NombrePorTipo(DWORD tipo) {
 
 }  // namespace
 
-std::vector<TDHilo*> TFormDList::ListaPorID() const {
-  std::vector<TDHilo*> lista = DList;
-  std::stable_sort(lista.begin(), lista.end(), [](TDHilo* a, TDHilo* b) { return CompararID(a, b) < 0; });
-  return lista;
+// The serials are copied before the sort: a new worker adopts its serial on its own thread,
+// and a sort whose order changes under it is undefined.
+TListaPorID TFormDList::ListaPorID() const { return OrdenarPorID(DList); }
+
+// The worker a drive found in this pass stands for: one with its serial that no other drive
+// of the pass took, and of those the one that had its letter. So two drives with one serial
+// (sticks cloned from one image) keep a worker each, told apart by their letters, which a
+// mount keeps for as long as it stays mounted.
+TDHilo* TFormDList::BuscarTrabajador(const TListaPorID& porID, std::uint32_t serial, char16_t letra,
+                                     const std::vector<TDHilo*>& tomados) const {
+  TDHilo* found = nullptr;
+  for (std::ptrdiff_t at = BuscarIndicePorID(porID, serial);
+       at >= 0 && static_cast<std::size_t>(at) < porID.size() && porID[static_cast<std::size_t>(at)].first == serial; ++at) {
+    TDHilo* worker = porID[static_cast<std::size_t>(at)].second;
+    if (std::find(tomados.begin(), tomados.end(), worker) != tomados.end()) continue;
+    if (found == nullptr) found = worker;
+    if (worker->GetAppRec().Letra == letra) return worker;
+  }
+  return found;
 }
 
 // Binary search by letter over a list sorted by Orden; the frontmost match wins.
@@ -52,8 +62,9 @@ void TFormDList::ToolButtonActualizarClick() {
   ToolButtonActualizar->setEnabled(false);
   try {
     const int focused = DListBox->currentRow();
-    const std::uint32_t enfocado =
-        focused >= 0 && focused < static_cast<int>(DList.size()) ? DList[static_cast<std::size_t>(focused)]->Identidad().ID : 0;
+    const bool hayFoco = focused >= 0 && focused < static_cast<int>(DList.size());
+    const std::uint32_t enfocado = hayFoco ? DList[static_cast<std::size_t>(focused)]->Identidad().ID : 0;
+    const char16_t letraEnfocada = hayFoco ? DList[static_cast<std::size_t>(focused)]->Identidad().Letra : 0;
     for (std::size_t i = 0; i < DList.size(); ++i) {
       DList[i]->Orden = 0;
       QListWidgetItem* item = DListBox->item(static_cast<int>(i));
@@ -83,10 +94,11 @@ void TFormDList::ToolButtonActualizarClick() {
       }
     }
 
-    const std::vector<TDHilo*> porID = ListaPorID();
+    const TListaPorID porID = ListaPorID();
+    std::vector<TDHilo*> tomados;
     for (int i = 0; i < 32; ++i) {
       if (serials[i] == 0) continue;
-      TDHilo* worker = BuscarPorID(porID, serials[i]);
+      TDHilo* worker = BuscarTrabajador(porID, serials[i], static_cast<char16_t>(u'A' + i), tomados);
       if (worker == nullptr) {
         worker = new TDHilo(*ajustes_);
         if (OCopia != nullptr) {
@@ -95,6 +107,7 @@ void TFormDList::ToolButtonActualizarClick() {
         }
         DList.push_back(worker);
       }
+      tomados.push_back(worker);
       worker->Orden = static_cast<std::uint8_t>(65 + i);
       THRec rec;
       rec.ID = serials[i];
@@ -127,7 +140,7 @@ void TFormDList::ToolButtonActualizarClick() {
       if (root) item->setToolTip(QString::fromStdString(*root));
       DListBox->addItem(item);
     }
-    SeleccionarDispositivo(enfocado);
+    SeleccionarDispositivo(enfocado, letraEnfocada);
     for (std::size_t i = 0; i < DList.size(); ++i) DListBox->item(static_cast<int>(i))->setSelected(DList[i]->Seleccionado);
     DListBox->viewport()->update();
   } catch (...) {
@@ -136,10 +149,11 @@ void TFormDList::ToolButtonActualizarClick() {
   ToolButtonCancelar->setEnabled(!DList.empty());
 }
 
-void TFormDList::SeleccionarDispositivo(std::uint32_t ID) {
+// Of several drives with the serial, the one with the letter, else the frontmost.
+void TFormDList::SeleccionarDispositivo(std::uint32_t ID, char16_t Letra) {
   const int last = static_cast<int>(DList.size()) - 1;
   DListBox->setCurrentRow(last, QItemSelectionModel::NoUpdate);
-  TDHilo* worker = BuscarPorID(ListaPorID(), ID);
+  TDHilo* worker = BuscarTrabajador(ListaPorID(), ID, Letra, {});
   if (worker == nullptr) return;
   const char16_t letra = worker->Identidad().Letra;
   const std::ptrdiff_t at = BuscarPrimero(DList, [&](TDHilo* DH) { return CompararLetra(DH, letra); });

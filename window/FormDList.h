@@ -28,6 +28,21 @@
 #include "platform/types.h"
 
 class QTimer;
+
+// A long window operation (a drop, a listing, a job) was cut short: the window is closing.
+class EInterrumpido : public std::exception {
+ public:
+  const char* what() const noexcept override { return "interrumpido"; }
+};
+
+// One folder walk: the mount it stays on, and the folders it is inside of (by volume and file
+// number), so that a bind mount or a loop back into its own tree is not walked twice. It
+// lives for one walk only.
+struct TRecorrido {
+  std::uint64_t montaje = 0;
+  bool conMontaje = false;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> dentro;
+};
 class QTabWidget;
 class QGroupBox;
 class TFormDList;
@@ -138,9 +153,9 @@ class TFormDList : public QWidget {
 
   // Drive discovery.
   void ToolButtonActualizarClick();
-  std::vector<TDHilo*> ListaPorID() const;
+  TListaPorID ListaPorID() const;
   TDHilo* BuscarPorLetra(const std::vector<TDHilo*>& lista, char16_t Letra) const;
-  void SeleccionarDispositivo(std::uint32_t ID);
+  void SeleccionarDispositivo(std::uint32_t ID, char16_t Letra = 0);
   void AsignarOrigen(TDHilo* origen);
 
   // Commands and display.
@@ -167,8 +182,11 @@ class TFormDList : public QWidget {
   TListaRegistros LeerListado(TDHilo* worker);
   std::u16string ArchivoListado(const TDHilo* worker) const;
   // The progress refresh rule: at most once per timer interval, update, repaint the gauge
-  // and let the window handle its pending messages.
+  // and let the window handle its pending messages. Throws EInterrumpido when the operation
+  // is to end (a close arrived meanwhile).
   void RefrescarProgreso(const std::function<void()>& actualizar);
+  // Ends the long operation in progress at its next progress refresh.
+  void Interrumpir();
   // The progress bar's length in pixels for `hecho` of `total`.
   int ValorProgreso(std::int64_t hecho, std::int64_t total) const;
 
@@ -237,6 +255,8 @@ class TFormDList : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  TDHilo* BuscarTrabajador(const TListaPorID& porID, std::uint32_t serial, char16_t letra,
+                           const std::vector<TDHilo*>& tomados) const;
   void CrearControles();
   void CrearPanelAjustes();
   void AplicarValoresPorDefecto();
@@ -244,7 +264,9 @@ class TFormDList : public QWidget {
   // Shows or hides the window above all others.
   void EncimaDeTodas(bool encima);
   void HabilitarBarra(bool habilitada);
-  void MostrarOrigenNoValido();
+  // "Origen de copia no valido", and how many of the dropped items were left out.
+  void MostrarOrigenNoValido(std::size_t omitidos = 0, std::size_t total = 0);
+  void CerrarDialogos();
   void RestaurarTrasArrastre();
   void RamaAgregar(const TListaRegistros& soltados, std::deque<std::unique_ptr<TFRec>>& cola);
   void RamaEliminar(TListaRegistros& soltados, std::deque<std::unique_ptr<TFRec>>& cola);
@@ -264,8 +286,9 @@ class TFormDList : public QWidget {
   bool operacionEnCurso_ = false;
   bool cierrePendiente_ = false;
   QString archivoTrabajo_;  // The job file of the first save, reused by the next ones.
-  // Folders the walk is inside of, by volume and file number.
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> recorridos_;
+  friend class TRecorridoEnCurso;
+  TRecorrido* recorrido_ = nullptr;  // The walk in progress, for as long as it runs.
+  bool interrumpir_ = false;         // The long operation in progress is to end.
   std::map<win32::DWORD, std::string> iconos_;  // ICO bytes by drive type; window thread only.
   std::string iconoPrograma_;
 

@@ -40,10 +40,7 @@ void TFormDList::CrearListado(TDHilo* W) {
     const THRec rec = W->Identidad();
     const std::u16string raiz = std::u16string(1, rec.Letra) + u":\\";
     TListaRegistros escaneo;
-    std::uint64_t volume = 0, file = 0;
-    if (GetFileIdentity(u"\\\\?\\" + raiz, &volume, &file)) recorridos_.push_back({volume, file});
     RecorrerCarpeta(escaneo, raiz, 3);
-    recorridos_.clear();
     ProgresoTexto = u"Leyendo listado en " + rec.Nombre;
     TListaRegistros guardado = LeerListado(W);
     if (guardado.empty()) {
@@ -60,7 +57,6 @@ void TFormDList::CrearListado(TDHilo* W) {
     }
   } catch (...) {
   }
-  recorridos_.clear();
   ProgresoTexto.clear();
   ProgresoValor = 0;
 }
@@ -73,17 +69,21 @@ void TFormDList::ToolButtonAbrirGuardarClick() {
   }
 }
 
+// The operation begins with the dialog: a close while it is open waits for it to end.
 void TFormDList::AbrirLista() {
   if (OCopia != nullptr) return;
+  operacionEnCurso_ = true;
   const std::optional<QString> elegido = ElegirArchivo(false);
-  if (!elegido) return;
+  if (!elegido || cierrePendiente_) {
+    TerminarOperacion();
+    return;
+  }
   ProgresoTexto = u"Creando lista";
   HabilitarBarra(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  operacionEnCurso_ = true;
   try {
     TFileStream file(NameFromNative(Nativo(*elegido)), TFileStream::Modo::Leer);
-    const std::vector<TDHilo*> porID = ListaPorID();
+    const TListaPorID porID = ListaPorID();
     TDHilo* origen = BuscarPorID(porID, file.LeerNatural());
     if (origen == nullptr) {
       MostrarOrigenNoValido();
@@ -111,15 +111,21 @@ void TFormDList::AbrirLista() {
   TerminarOperacion();
 }
 
+// The operation begins with the dialog: a close while it is open must not free the origin
+// the save then writes from.
 void TFormDList::GuardarLista() {
+  if (OCopia == nullptr) return;
+  operacionEnCurso_ = true;
   if (archivoTrabajo_.isEmpty()) {
     const std::optional<QString> elegido = ElegirArchivo(true);
-    if (!elegido) return;
+    if (!elegido || cierrePendiente_) {
+      TerminarOperacion();
+      return;
+    }
     archivoTrabajo_ = *elegido;
   }
   HabilitarBarra(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  operacionEnCurso_ = true;
   try {
     TFileStream file(NameFromNative(Nativo(archivoTrabajo_)), TFileStream::Modo::Crear);
     ProgresoTexto = u"Guardando lista";

@@ -99,6 +99,108 @@ TEST(Copia, ExistingFilesAndFoldersAreReplacedAndStamped) {
   }
 }
 
+// An ordinary user cannot replace a read-only file; the older copy is made writable first,
+// and the drive goes on with the rest.
+TEST(Copia, AnOlderReadOnlyCopyIsReplaced) {
+  prueba::PermisosDeUsuario usuario;  // Before the workers, which take it over.
+  Banco banco({{u'E', 512}, {u'F', 512}});
+  banco.ajustes.TiempoError = 2000;
+  banco.AsignarOrigen(u'E');
+  const std::vector<Archivo> archivos = {{"doc", 5000}, {"vacio", 0}, {"despues", 3000}};
+  unsigned seed = 40;
+  for (const Archivo& a : archivos) {
+    prueba::WriteFile(banco.Carpeta(u'E') + "/" + a.nombre, prueba::Pattern(a.talla, seed++));
+    Fechar(banco.Carpeta(u'E') + "/" + a.nombre);
+  }
+  for (const char* viejo : {"/doc", "/vacio"}) {
+    prueba::WriteFile(banco.Carpeta(u'F') + viejo, "an older read-only copy");
+    ::chmod((banco.Carpeta(u'F') + viejo).c_str(), 0444);
+  }
+  for (const Archivo& a : archivos) banco.EncolarRegistro(banco.Registro(a.nombre, {u'F'}));
+  for (const Archivo& a : archivos) {
+    EXPECT_TRUE(Esperar([&] { return Igual(banco.Carpeta(u'E') + "/" + a.nombre, banco.Carpeta(u'F') + "/" + a.nombre); }))
+        << a.nombre;
+  }
+  EXPECT_EQ(banco.Hilo(u'F')->GetLEC(), 0u);
+}
+
+// From 4096-byte sectors to 512-byte ones each destination writes and counts its own
+// rounding of the file's rest, so its progress ends exactly at its total.
+TEST(Copia, FromLargerSectorsToSmallerTheProgressEndsAtItsTotal) {
+  Banco banco({{u'E', 4096}, {u'F', 512}, {u'G', 4096}});
+  banco.AsignarOrigen(u'E');
+  for (int i = 0; i < 20; ++i) {
+    const std::string nombre = "k" + std::to_string(i);
+    prueba::WriteFile(banco.Carpeta(u'E') + "/" + nombre, prueba::Pattern(1000 + 37 * i, static_cast<unsigned>(i)));
+    banco.EncolarRegistro(banco.Registro(nombre, {u'F', u'G'}));
+  }
+  prueba::WriteFile(banco.Carpeta(u'E') + "/bloques", prueba::Pattern(2 * 2097152 + 1000, 99));
+  banco.EncolarRegistro(banco.Registro("bloques", {u'F', u'G'}));
+  for (char16_t d : {u'F', u'G'}) {
+    TDHilo* D = banco.Hilo(d);
+    EXPECT_TRUE(Esperar([&] { return Igual(banco.Carpeta(u'E') + "/bloques", banco.Carpeta(d) + "/bloques"); })) << char(d);
+    EXPECT_TRUE(Esperar([&] { return D->GetDFin() > 0 && D->GetDPos() == D->GetDFin(); }))
+        << char(d) << ": " << D->GetDPos() << " of " << D->GetDFin();
+    for (int i = 0; i < 20; ++i) {
+      const std::string nombre = "/k" + std::to_string(i);
+      EXPECT_TRUE(Igual(banco.Carpeta(u'E') + nombre, banco.Carpeta(d) + nombre)) << nombre << " on " << char(d);
+    }
+  }
+  // 20 files of one 512-byte sector or three, and the large file's last 1000 bytes.
+  EXPECT_EQ(banco.Hilo(u'F')->GetDFin(), Redondear(2 * 2097152 + 1000, 512) + [] {
+    std::int64_t sum = 0;
+    for (int i = 0; i < 20; ++i) sum += Redondear(1000 + 37 * i, 512);
+    return sum;
+  }());
+}
+
+// A record's size may be wrong by the time it is read: a damaged job file, or a file written
+// meanwhile. The copy is made of the file as its source is then, and every total follows.
+TEST(Copia, ARecordIsCopiedAsItsSourceIsWhenItsTurnComes) {
+  Banco banco({{u'E', 512}, {u'F', 512}, {u'G', 4096}});
+  banco.AsignarOrigen(u'E');
+  const struct {
+    const char* nombre;
+    std::int64_t registrada;  // the size the record says
+    std::size_t real;
+  } cases[] = {{"enorme", 1LL << 60, 5000}, {"negativo", -5, 3000}, {"crecio", 1000, 3 * 1048576 + 5}, {"encogio", 9000000, 10}};
+  unsigned seed = 60;
+  for (const auto& c : cases) {
+    prueba::WriteFile(banco.Carpeta(u'E') + "/" + c.nombre, prueba::Pattern(c.real, seed++));
+    auto R = banco.Registro(c.nombre, {u'F', u'G'});
+    R->Talla = c.registrada;
+    banco.EncolarRegistro(std::move(R));
+  }
+  for (char16_t d : {u'F', u'G'}) {
+    for (const auto& c : cases) {
+      EXPECT_TRUE(Esperar([&] { return Igual(banco.Carpeta(u'E') + "/" + c.nombre, banco.Carpeta(d) + "/" + c.nombre); }))
+          << c.nombre << " on " << char(d);
+    }
+    TDHilo* D = banco.Hilo(d);
+    EXPECT_TRUE(Esperar([&] { return D->GetDPos() == D->GetDFin(); })) << char(d) << ": " << D->GetDPos() << " of " << D->GetDFin();
+  }
+  TDHilo* E = banco.Hilo(u'E');
+  EXPECT_TRUE(Esperar([&] { return E->GetDPos() == E->GetDFin(); })) << E->GetDPos() << " of " << E->GetDFin();
+}
+
+// A record with a huge size whose source is gone builds no reads for it: the file fails as a
+// missing one does, and the copy goes on.
+TEST(Copia, AHugeRecordWhoseSourceIsGoneBuildsNoReads) {
+  Banco banco({{u'E', 512}, {u'F', 512}});
+  banco.ajustes.TiempoError = 300;
+  banco.AsignarOrigen(u'E');
+  auto R = banco.Registro("ausente", {u'F'});
+  R->Talla = 1LL << 60;
+  R->Atributos = 0x20;
+  banco.EncolarRegistro(std::move(R));
+  prueba::WriteFile(banco.Carpeta(u'E') + "/despues", prueba::Pattern(4000, 5));
+  banco.EncolarRegistro(banco.Registro("despues", {u'F'}));
+  EXPECT_TRUE(Esperar([&] { return Igual(banco.Carpeta(u'E') + "/despues", banco.Carpeta(u'F') + "/despues"); }));
+  EXPECT_TRUE(Esperar([&] { return banco.Hilo(u'E')->GetLEC() == win32::WAIT_TIMEOUT; }));
+  struct stat st {};
+  EXPECT_NE(::stat((banco.Carpeta(u'F') + "/ausente").c_str(), &st), 0) << "nothing was made of it";
+}
+
 // The memory gate holds back the reads, so the destinations stand with their file open.
 class Detenida : public ::testing::Test {
  protected:

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/DHilo.h"
+#include "engine/OperacionesOrigen.h"
 #include "platform/drives.h"
+#include "platform/ports.h"
 #include "platform/process.h"
 #include "tests/engine/Banco.h"
 
@@ -143,6 +145,77 @@ TEST(Fallos, AWithdrawnDestinationEndsWhileTheOthersFinish) {
     }
   }
 }
+
+// A copy whose final cut fails (here: a length no file system can hold) is reported at once
+// with the failure's own code, not after TiempoError as a time-out.
+TEST(Fallos, AFailedCutIsReportedAtOnceWithItsOwnCode) {
+  Banco banco({{u'E', 512}, {u'F', 512}});
+  banco.ajustes.TiempoError = 30000;
+  banco.AsignarOrigen(u'E');
+  prueba::WriteFile(banco.Carpeta(u'E') + "/corte", prueba::Pattern(5000, 8));
+  auto R = banco.Registro("corte", {u'F'});
+  TDHilo* E = banco.Hilo(u'E');
+  R->AddDFin();
+  E->AddDFin(E->DTalla(R->Talla));
+  E->IOList.Con([&](std::deque<std::unique_ptr<TEspera>>& iol) {
+    R->LlenarIOList(E, iol);
+    iol.back()->FTalla = iol.back()->FPos = 1LL << 62;  // What the close cuts the copy to.
+  });
+  TDHilo* F = banco.Hilo(u'F');
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Esperar([&] { return F->GetLEC() != 0; }, 10000)) << "reported well before TiempoError";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_NE(F->GetLEC(), win32::WAIT_TIMEOUT);
+  EXPECT_TRUE(F->GetLEC() == win32::ERROR_FILE_TOO_LARGE || F->GetLEC() == win32::ERROR_DISK_FULL ||
+              F->GetLEC() == win32::ERROR_INVALID_PARAMETER)
+      << F->GetLEC();
+  EXPECT_EQ(Talla(banco.Carpeta(u'F') + "/corte"), -1) << "the wrong copy is deleted";
+}
+
+// A read that outlasts TiempoError and the drain is given up; when it finally ends, its
+// completion must not be taken for the one the origin awaits then, or the next file's
+// writes would carry buffers that were not filled yet.
+class Tardia : public ::testing::TestWithParam<win32::PortBackend> {};
+
+TEST_P(Tardia, ALateCompletionOfAGivenUpReadIsNotTakenForTheNextOne) {
+  win32::SelectPortBackend(GetParam());
+  {
+    Banco banco({{u'E', 512}, {u'F', 512}, {u'G', 4096}});
+    banco.ajustes.TiempoError = 3000;
+    banco.ajustes.TiempoDrenaje = 300;
+    banco.AsignarOrigen(u'E');
+    const std::string fifo = banco.Carpeta(u'E') + "/tubo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    auto R = banco.Registro("tubo", {u'F', u'G'});
+    R->Talla = 4096;  // A FIFO has no size; the record says what to read.
+    banco.EncolarRegistro(std::move(R));
+    prueba::WriteFile(banco.Carpeta(u'E') + "/siguiente", prueba::Pattern(5 * 2097152 + 333, 21));
+    banco.EncolarRegistro(banco.Registro("siguiente", {u'F', u'G'}));
+    TDHilo* E = banco.Hilo(u'E');
+    ASSERT_TRUE(Esperar([&] { return E->GetLEC() == win32::WAIT_TIMEOUT; }));
+    // Given up after the drain; the next file's first read is under way when the FIFO's
+    // read gets its data and ends.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const std::string data(4096, 't');
+    ASSERT_EQ(::write(writer, data.data(), data.size()), 4096);
+    for (char16_t d : {u'F', u'G'}) {
+      EXPECT_TRUE(Esperar([&] {
+        return prueba::ReadFile(banco.Carpeta(d) + "/siguiente") == prueba::ReadFile(banco.Carpeta(u'E') + "/siguiente");
+      })) << char(d);
+    }
+    // The FIFO is retried behind it; the end of its writer lets that read end.
+    banco.Retirar(u'F');
+    banco.Retirar(u'G');
+    ::close(writer);
+    banco.Terminar();
+  }
+  win32::SelectPortBackend(win32::PortBackend::Automatic);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Tardia,
+                         ::testing::Values(win32::PortBackend::IoUring, win32::PortBackend::HelperThreads));
 
 // A destination on a small file system fills up in the middle of a file.
 TEST(Fallos, ADestinationThatRunsOutOfSpaceIsSetAsideAndTheOthersFinish) {

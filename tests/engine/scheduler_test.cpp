@@ -177,7 +177,7 @@ TEST_F(Lista, LeerFRQueuesOnlyARecordThatBoundADestination) {
     s.EscribirNatural(id);
   }
   s.Rebobinar();
-  const std::vector<TDHilo*> byId = {H(u'A'), H(u'B'), H(u'C'), H(u'E')};
+  const TListaPorID byId = OrdenarPorID({H(u'A'), H(u'B'), H(u'C'), H(u'E')});
   const std::int64_t before = origen->GetDFin();
   origen->LeerFR(s, byId);
   EXPECT_TRUE(Espera().empty()) << "no present drive was named";

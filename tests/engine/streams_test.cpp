@@ -110,15 +110,50 @@ TEST(Flujo, AJobRecordBindsOnlyPresentDrivesThatLackTheFile) {
   for (std::uint32_t id : {0x1000u + u'F', 0xDEADu, 0x1000u + u'G'}) s.EscribirNatural(id);
   s.EscribirEntero(0x5A5A5A5A);  // What follows the record.
   s.Rebobinar();
-  const std::vector<TDHilo*> byId = {banco.Hilo(u'E'), banco.Hilo(u'F'), banco.Hilo(u'G')};
+  const TListaPorID byId = OrdenarPorID({banco.Hilo(u'E'), banco.Hilo(u'F'), banco.Hilo(u'G')});
   TFRec back;
   EXPECT_TRUE(back.LeerTodo(s, byId));
   EXPECT_EQ(back.DList, std::vector<TDHilo*>{banco.Hilo(u'F')});
   EXPECT_EQ(s.LeerEntero(), 0x5A5A5A5A) << "the whole record was consumed";
 }
 
+// Sticks cloned from one image share their serial, and so may the origin. Each stored copy
+// of the ID stands for one drive: every drive is bound once, and the origin never.
+TEST(Flujo, AJobBindsEachDriveOnceAndNeverTheOrigin) {
+  prueba::Banco banco({{u'E', 512}, {u'F', 512}, {u'G', 512}});
+  banco.AsignarOrigen(u'E');
+  constexpr std::uint32_t kClon = 0xC10C10;
+  for (char16_t d : {u'E', u'F', u'G'}) {
+    THRec rec = banco.Hilo(d)->GetAppRec();
+    rec.ID = kClon;
+    banco.Hilo(d)->SetAppRec(rec);
+    ASSERT_TRUE(prueba::Esperar([&] { return banco.Hilo(d)->Identidad().ID == kClon; }));
+  }
+  const TListaPorID byId = OrdenarPorID({banco.Hilo(u'E'), banco.Hilo(u'F'), banco.Hilo(u'G')});
+  const struct {
+    int stored;  // copies of the ID in the record
+    std::vector<char16_t> bound;
+  } cases[] = {{1, {u'F'}}, {2, {u'F', u'G'}}, {5, {u'F', u'G'}}};
+  for (const auto& c : cases) {
+    TFRec R;
+    R.ONombre = R.DNombre = u"doc.txt";
+    R.Talla = 4;
+    TMemoryStream s;
+    R.EscribirOrigen(s);
+    EscribirCadena(s, R.DNombre);
+    s.EscribirEntero(c.stored);
+    for (int i = 0; i < c.stored; ++i) s.EscribirNatural(kClon);
+    s.Rebobinar();
+    TFRec back;
+    EXPECT_TRUE(back.LeerTodo(s, byId));
+    std::vector<TDHilo*> expected;
+    for (char16_t d : c.bound) expected.push_back(banco.Hilo(d));
+    EXPECT_EQ(back.DList, expected) << c.stored << " copies of the ID";
+  }
+}
+
 // A job read the way the window reads it; the number of records completed.
-int LeerTrabajo(TStream& s, const std::vector<TDHilo*>& byId) {
+int LeerTrabajo(TStream& s, const TListaPorID& byId) {
   int complete = 0;
   try {
     s.LeerNatural();

@@ -1,6 +1,8 @@
 #include "tests/support/Fixtures.h"
 
 #include <arpa/inet.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -97,6 +99,34 @@ LoopVolume::LoopVolume(const std::string& type, std::uint64_t megabytes, unsigne
 LoopVolume::~LoopVolume() {
   if (mounted_) Run("umount '" + mountPoint_ + "' 2>/dev/null || umount -l '" + mountPoint_ + "' 2>/dev/null");
   if (!device_.empty()) Run("losetup -d " + device_ + " 2>/dev/null");
+}
+
+namespace {
+
+// Capabilities through the raw system calls: they act on the calling thread only.
+bool Capacidades(__user_cap_data_struct (&data)[2], bool set) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+
+}  // namespace
+
+PermisosDeUsuario::PermisosDeUsuario() {
+  __user_cap_data_struct data[2] = {};
+  if (::geteuid() != 0 || !Capacidades(data, false)) return;
+  effective_[0] = data[0].effective;
+  effective_[1] = data[1].effective;
+  for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) data[cap / 32].effective &= ~(1u << (cap % 32));
+  dropped_ = Capacidades(data, true);
+}
+
+PermisosDeUsuario::~PermisosDeUsuario() {
+  if (!dropped_) return;
+  __user_cap_data_struct data[2] = {};
+  if (!Capacidades(data, false)) return;
+  data[0].effective = effective_[0];
+  data[1].effective = effective_[1];
+  Capacidades(data, true);
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

@@ -46,6 +46,21 @@ class LoopVolume {
   bool ok_ = false;
 };
 
+// For as long as it lives, the calling thread, and every thread it starts meanwhile, meets
+// file permissions as an ordinary user does: as root it drops the capabilities that
+// override them (from the effective set only, so they come back at the end).
+class PermisosDeUsuario {
+ public:
+  PermisosDeUsuario();
+  ~PermisosDeUsuario();
+  PermisosDeUsuario(const PermisosDeUsuario&) = delete;
+  PermisosDeUsuario& operator=(const PermisosDeUsuario&) = delete;
+
+ private:
+  bool dropped_ = false;
+  unsigned effective_[2] = {0, 0};
+};
+
 // Runs a shell command; its exit status, and its standard output in *out when given.
 int Run(const std::string& command, std::string* out = nullptr);
 
