@@ -28,8 +28,12 @@ void AlRecibir(int) {
 
 }  // namespace
 
+// The report belongs to the window, so it opens above it: the window stays on top of
+// others, and a report behind it would make the program look frozen.
 std::function<void(const QString&)> TAplicacion::Informar = [](const QString& text) {
-  QMessageBox::critical(nullptr, Texto(kNombreAplicacion), text);
+  QMessageBox box(QMessageBox::Critical, Texto(kNombreAplicacion), text, QMessageBox::Ok, FormDList);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  box.exec();
 };
 
 bool TAplicacion::notify(QObject* receiver, QEvent* event) {

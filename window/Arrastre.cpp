@@ -12,15 +12,23 @@
 
 using namespace win32;
 
+// Items of one drop may come from several drives (a file manager's search results); only
+// those on the origin's drive are the origin's to read. The others are left out and counted
+// in the message.
 void TFormDList::WMDropFiles(const std::vector<std::u16string>& caminos) {
-  if (!ToolBarHerramientas->isEnabled() || caminos.empty()) return;
+  if (destruida_ || !ToolBarHerramientas->isEnabled() || caminos.empty()) return;
   const char16_t letra = caminos[0].empty() ? 0 : caminos[0][0];
   TDHilo* worker = BuscarPorLetra(DList, letra);
   if (worker != nullptr && OCopia == nullptr) AsignarOrigen(worker);
   if (OCopia != nullptr && worker == OCopia) {
-    DListBoxDropFiles(caminos);
+    std::vector<std::u16string> propios;
+    for (const std::u16string& camino : caminos) {
+      if (!camino.empty() && camino[0] == letra) propios.push_back(camino);
+    }
+    DListBoxDropFiles(propios);
     ToolButtonSumarRestar->SetImageIndex(7);
     ToolButtonSumarRestar->SetHint(QStringLiteral("Al arrastrar agregar."));
+    if (propios.size() < caminos.size() && !destruida_) MostrarOrigenNoValido(caminos.size() - propios.size(), caminos.size());
   } else {
     MostrarOrigenNoValido();
   }
@@ -44,6 +52,8 @@ TListaRegistros TFormDList::CrearListaArrastre(const std::vector<std::u16string>
       FindClose(find);
       AgregarArchivo(lista, camino, data, prefijo);
     }
+  } catch (const EInterrumpido&) {
+    lista.clear();  // The window is closing: nothing of this drop is queued.
   } catch (...) {
   }
   return lista;
@@ -77,13 +87,21 @@ void TFormDList::DListBoxDropFiles(const std::vector<std::u16string>& caminos) {
   QCoreApplication::processEvents();
   std::deque<std::unique_ptr<TFRec>>& cola = OCopia->LockFList();
   try {
-    if (ToolButtonSumarRestar->ImageIndex() == 8) {
-      RamaEliminar(soltados, cola);
-    } else {
-      try {
-        RamaAgregar(soltados, cola);
-      } catch (...) {
+    // An interrupted branch still leaves through the purge: no record stays without a
+    // destination.
+    try {
+      if (ToolButtonSumarRestar->ImageIndex() == 8) {
+        RamaEliminar(soltados, cola);
+      } else {
+        try {
+          RamaAgregar(soltados, cola);
+        } catch (const EInterrumpido&) {
+          throw;
+        } catch (...) {
+        }
       }
+    } catch (const EInterrumpido&) {
+      priorizar = false;
     }
     // Records left without destinations go, with their share of the origin's total.
     for (std::size_t i = cola.size(); i-- > 0;) {

@@ -30,7 +30,9 @@ using namespace win32;
 namespace {
 
 constexpr int kFilas = 5;
-const char* const kMascaras[kFilas] = {"099", "09", nullptr, "09999", nullptr};
+// One required digit, then optional ones: 1 to 3 digits, 1 to 2, 1 to 5. In Qt's masks "9"
+// is the required digit and "0" the optional one.
+const char* const kMascaras[kFilas] = {"900", "90", nullptr, "90000", nullptr};
 
 // Whole number, optionally signed; nothing else in the text.
 std::optional<std::int64_t> Entero(const std::u16string& text) {

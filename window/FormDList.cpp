@@ -2,7 +2,9 @@
 
 #include "window/FormDList.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -10,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QPainter>
 #include <QScreen>
 #include <QTabWidget>
@@ -51,16 +54,23 @@ TListaDispositivos::TListaDispositivos(TFormDList* form) : QListWidget(form), fo
   setUniformItemSizes(false);
 }
 
+// Whatever the file manager proposes, Vertilo copies: the items stay where they are.
 void TListaDispositivos::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (!event->mimeData()->hasUrls()) return;
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
 }
 
 void TListaDispositivos::dragMoveEvent(QDragMoveEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (!event->mimeData()->hasUrls()) return;
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
 }
 
 // Local file URLs become "X:\..." paths by the drive they lie on; a path on no listed drive
-// keeps its native form, which names no drive letter.
+// keeps its native form, which names no drive letter. The drop is accepted at once and
+// handled after the event returns, so that the file manager leaves its drag and is not
+// held by the walk or by a message box.
 void TListaDispositivos::dropEvent(QDropEvent* event) {
   std::vector<std::u16string> caminos;
   for (const QUrl& url : event->mimeData()->urls()) {
@@ -70,8 +80,14 @@ void TListaDispositivos::dropEvent(QDropEvent* event) {
     caminos.push_back(drive ? *drive : NameFromNative(path));
   }
   if (caminos.empty()) return;
-  event->acceptProposedAction();
-  form_->WMDropFiles(caminos);
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  QPointer<TFormDList> form(form_);
+  QMetaObject::invokeMethod(
+      form_, [form, caminos] {
+        if (form) form->WMDropFiles(caminos);
+      },
+      Qt::QueuedConnection);
 }
 
 TMedidorMemoria::TMedidorMemoria(TFormDList* form) : QWidget(form), form_(form) {
@@ -223,9 +239,13 @@ void TFormDList::Colocar() {
   move(left, area.top());
 }
 
-void TFormDList::MostrarOrigenNoValido() {
+void TFormDList::MostrarOrigenNoValido(std::size_t omitidos, std::size_t total) {
+  QString texto = QStringLiteral("Origen de copia no valido");
+  if (omitidos > 0) {
+    texto += QStringLiteral("\n%1 de %2 elementos están en otra unidad y se omitieron.").arg(omitidos).arg(total);
+  }
   EncimaDeTodas(false);
-  MostrarMensaje(QStringLiteral("Origen de copia no valido"));
+  MostrarMensaje(texto);
   EncimaDeTodas(true);
 }
 
@@ -235,10 +255,14 @@ void TFormDList::EncimaDeTodas(bool encima) {
   if (visible) show();
 }
 
-// A close during a long operation waits for its end: the operation still uses the workers.
+// A close during a long operation ends the operation at its next progress refresh (within a
+// timer interval) and happens when it has let go of the workers. A dialog or message box
+// that is open is closed as if the user had cancelled it.
 void TFormDList::closeEvent(QCloseEvent* event) {
+  CerrarDialogos();
   if (operacionEnCurso_) {
     cierrePendiente_ = true;
+    Interrumpir();
     event->ignore();
     return;
   }
@@ -246,8 +270,17 @@ void TFormDList::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void TFormDList::CerrarDialogos() {
+  for (int bound = 0; bound < 8; ++bound) {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) return;
+    dialog->done(QDialog::Rejected);
+  }
+}
+
 void TFormDList::TerminarOperacion() {
   operacionEnCurso_ = false;
+  interrumpir_ = false;
   if (cierrePendiente_) {
     cierrePendiente_ = false;
     QTimer::singleShot(0, this, [this] { close(); });

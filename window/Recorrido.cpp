@@ -67,24 +67,67 @@ void TFormDList::RefrescarProgreso(const std::function<void()>& actualizar) {
     PBMemoria->update();
     QCoreApplication::processEvents();
   }
+  if (interrumpir_) throw EInterrumpido();
 }
 
+void TFormDList::Interrumpir() {
+  if (operacionEnCurso_) interrumpir_ = true;
+}
+
+// The walk of the outermost call: made when it starts, gone when it ends, also by an
+// exception, so no later walk inherits what this one was inside of. It stays on the mount
+// of the drive it starts on.
+class TRecorridoEnCurso {
+ public:
+  TRecorridoEnCurso(TFormDList& form, const std::u16string& camino) : form_(form) {
+    if (form_.recorrido_ != nullptr) return;
+    form_.recorrido_ = &propio_;
+    propia_ = true;
+    std::uint64_t volume = 0, file = 0;
+    if (!camino.empty()) {
+      propio_.conMontaje = GetFileIdentity(std::u16string(u"\\\\?\\") + camino[0] + u":\\", &volume, &file, &propio_.montaje);
+    }
+  }
+  ~TRecorridoEnCurso() {
+    if (propia_) form_.recorrido_ = nullptr;
+  }
+  TRecorridoEnCurso(const TRecorridoEnCurso&) = delete;
+  TRecorridoEnCurso& operator=(const TRecorridoEnCurso&) = delete;
+  TRecorrido& operator*() { return *form_.recorrido_; }
+
+ private:
+  TFormDList& form_;
+  TRecorrido propio_;
+  bool propia_ = false;
+};
+
 void TFormDList::RecorrerCarpeta(TListaRegistros& lista, const std::u16string& carpeta, std::size_t prefijo) {
+  TRecorridoEnCurso walk(*this, carpeta);
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW(u"\\\\?\\" + carpeta + u"*.*", &data);
   if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    AgregarArchivo(lista, carpeta + data.cFileName, data, prefijo);
-  } while (FindNextFileW(find, &data));
+  try {
+    do {
+      AgregarArchivo(lista, carpeta + data.cFileName, data, prefijo);
+    } while (FindNextFileW(find, &data));
+  } catch (...) {
+    FindClose(find);
+    throw;
+  }
   FindClose(find);
 }
 
-// A folder is entered unless it is one of the folders the walk is already inside (a link
-// or a bind mount that leads back into its own tree): its record stays, its content is
-// already being walked.
+// A symbolic link is copied as the file it leads to; one that leads to a folder (or to
+// nothing, or to a FIFO) is left out, so a walk never follows a link out of its tree. A
+// folder on another mount (another drive, /proc, a bind mount) is recorded but not entered.
+// Nor is a folder the walk is already inside of: its content is already being walked.
 void TFormDList::AgregarArchivo(TListaRegistros& lista, const std::u16string& camino, const WIN32_FIND_DATAW& data,
                                 std::size_t prefijo) {
   if (data.cFileName == u"." || data.cFileName == u"..") return;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE) == 0) {
+    return;
+  }
+  TRecorridoEnCurso walk(*this, camino);
   auto R = std::make_unique<TFRec>();
   R->ONombre = camino.size() > 3 ? camino.substr(3) : std::u16string();
   R->DNombre = camino.size() > prefijo ? camino.substr(prefijo) : std::u16string();
@@ -94,14 +137,16 @@ void TFormDList::AgregarArchivo(TListaRegistros& lista, const std::u16string& ca
   const bool carpeta = (R->Atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
   lista.push_back(std::move(R));
   RefrescarProgreso([&] { ProgresoTexto = u"Creando lista " + Utf16Decimal(static_cast<std::int64_t>(lista.size())); });
-  if (!carpeta || recorridos_.size() >= kProfundidadMaxima) return;
-  std::uint64_t volume = 0, file = 0;
-  if (!GetFileIdentity(u"\\\\?\\" + camino, &volume, &file)) return;
+  TRecorrido& estado = *walk;
+  if (!carpeta || estado.dentro.size() >= kProfundidadMaxima) return;
+  std::uint64_t volume = 0, file = 0, mount = 0;
+  if (!GetFileIdentity(u"\\\\?\\" + camino, &volume, &file, &mount)) return;
+  if (estado.conMontaje && mount != estado.montaje) return;
   const std::pair<std::uint64_t, std::uint64_t> identity{volume, file};
-  if (std::find(recorridos_.begin(), recorridos_.end(), identity) != recorridos_.end()) return;
-  recorridos_.push_back(identity);
+  if (std::find(estado.dentro.begin(), estado.dentro.end(), identity) != estado.dentro.end()) return;
+  estado.dentro.push_back(identity);
   RecorrerCarpeta(lista, camino + u"\\", prefijo);
-  recorridos_.pop_back();
+  estado.dentro.pop_back();
 }
 
 std::u16string TFormDList::ArchivoListado(const TDHilo* worker) const {

@@ -111,6 +111,8 @@ void Ventana::Soltar(const std::vector<std::string>& caminos) {
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &drop);
   delete data;
+  // The window handles the drop after the event, as the file manager's drag has ended.
+  QCoreApplication::sendPostedEvents();
 }
 
 }  // namespace prueba

@@ -1,6 +1,8 @@
 // The window's commands, the gauge and the rows.
 
+#include <QApplication>
 #include <QImage>
+#include <QMessageBox>
 #include <QPainter>
 #include <QTimer>
 
@@ -212,6 +214,29 @@ TEST(Comandos, AFailureThatEscapesAHandlerIsShownAndTheWindowGoesOn) {
   TAplicacion::Informar = before;
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].toStdString(), "falla de prueba");
+}
+
+// The report of a failure belongs to the window, so that it opens above it: the window
+// stays on top of others, and a report behind it would make the program look frozen.
+TEST(Comandos, TheFailureReportOpensAboveTheWindow) {
+  Ventana v(prueba::Unidades{{u'C'}});
+  QWidget* parent = nullptr;
+  bool onTop = false;
+  QTimer finder;
+  finder.setInterval(10);
+  QObject::connect(&finder, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    parent = box->parentWidget();
+    onTop = (box->windowFlags() & Qt::WindowStaysOnTopHint) != 0;
+    box->done(QMessageBox::Ok);
+    finder.stop();
+  });
+  finder.start();
+  QTimer::singleShot(0, &v.form(), [] { throw std::runtime_error("falla de prueba"); });
+  EXPECT_TRUE(EsperarVentana([&] { return !finder.isActive(); }, 5000)) << "the report was shown";
+  EXPECT_EQ(parent, &v.form());
+  EXPECT_TRUE(onTop);
 }
 
 }  // namespace

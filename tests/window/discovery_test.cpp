@@ -1,5 +1,7 @@
 // Drive discovery on an installed drive table.
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "tests/window/Ventana.h"
@@ -56,14 +58,32 @@ TEST(Descubrimiento, ADriveThatChangedLetterKeepsItsWorkerAndSelection) {
   EXPECT_TRUE(EsperarVentana([&] { return stick->Identidad().Letra == u'K'; }));
 }
 
-TEST(Descubrimiento, TwoVolumesWithOneSerial) {
+// Sticks cloned from one image share their serial. Each keeps a worker of its own, told
+// apart by its letter, and each takes a drop.
+TEST(Descubrimiento, TwoVolumesWithOneSerialKeepAWorkerEach) {
   Ventana v(prueba::Unidades{{u'C'}, {u'E', DRIVE_REMOVABLE, u"", 0x99}, {u'F', DRIVE_REMOVABLE, u"", 0x99}});
-  ASSERT_EQ(v.form().Dispositivos().size(), 3u) << "no worker had the serial yet: each gets one";
-  TDHilo* first = v.Hilo(u'E');
+  ASSERT_EQ(v.form().Dispositivos().size(), 3u);
+  TDHilo* e = v.Hilo(u'E');
+  TDHilo* f = v.Hilo(u'F');
+  ASSERT_NE(e, f);
+  for (int pass = 0; pass < 2; ++pass) {
+    v.form().ToolButtonActualizarClick();
+    ASSERT_EQ(Letras(v.form()), (std::vector<char16_t>{u'C', u'E', u'F'}));
+    EXPECT_EQ(v.Hilo(u'E'), e);
+    EXPECT_EQ(v.Hilo(u'F'), f);
+  }
+  prueba::WriteFile(v.Carpeta(u'C') + "/clase.pdf", prueba::Pattern(7000, 4));
+  v.Seleccionar({u'E', u'F'});
+  v.Soltar({v.Carpeta(u'C') + "/clase.pdf"});
+  for (char16_t d : {u'E', u'F'}) {
+    EXPECT_TRUE(EsperarVentana([&] { return prueba::ReadFile(v.Carpeta(d) + "/clase.pdf") == prueba::Pattern(7000, 4); }))
+        << char(d);
+  }
+  // One of them pulled: only its worker goes.
+  v.CambiarUnidades(prueba::Unidades{{u'C'}, {u'E', DRIVE_REMOVABLE, u"", 0x99}});
   v.form().ToolButtonActualizarClick();
-  ASSERT_EQ(v.form().Dispositivos().size(), 2u) << "both now find the same worker; the other is retired";
-  EXPECT_EQ(v.form().Dispositivos()[1], first);
-  EXPECT_EQ(first->GetAppRec().Letra, u'F') << "the higher letter wins";
+  EXPECT_EQ(Letras(v.form()), (std::vector<char16_t>{u'C', u'E'}));
+  EXPECT_EQ(v.Hilo(u'E'), e);
 }
 
 TEST(Descubrimiento, FocusFollowsTheDriveOrFallsToTheLastRow) {
@@ -125,6 +145,27 @@ TEST(Descubrimiento, TheOriginStaysWhenItsDriveIsGoneAndSortsFirst) {
   TDHilo* H = v.Hilo(u'H');
   ASSERT_NE(H, nullptr);
   EXPECT_EQ(H->GetOD(), F);
+}
+
+// New workers adopt their serial on their own threads while the window sorts by it. The list
+// keeps the serial each had when it was made, so it is sorted by what it holds.
+TEST(Descubrimiento, TheIDListIsSortedByTheSerialsItHolds) {
+  Ventana v(prueba::Unidades{{u'C'}, {u'D'}, {u'E'}, {u'F'}, {u'G'}, {u'H'}});
+  std::uint32_t next = 1;
+  for (int round = 0; round < 200; ++round) {
+    for (TDHilo* worker : v.form().Dispositivos()) {
+      THRec rec = worker->GetAppRec();
+      rec.ID = (next++ * 2654435761u) | 1;
+      worker->SetAppRec(rec);
+    }
+    const TListaPorID list = v.form().ListaPorID();
+    ASSERT_EQ(list.size(), v.form().Dispositivos().size());
+    EXPECT_TRUE(std::is_sorted(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.first < b.first; }));
+    for (TDHilo* worker : v.form().Dispositivos()) {
+      EXPECT_EQ(std::count_if(list.begin(), list.end(), [&](const auto& e) { return e.second == worker; }), 1);
+    }
+    if (round % 20 == 0) prueba::Procesar(1);
+  }
 }
 
 }  // namespace

@@ -4,9 +4,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
 #include <gtest/gtest.h>
 
 #include "engine/OperacionesDestino.h"
+#include "platform/strings.h"
 #include "tests/window/Ventana.h"
 
 namespace {
@@ -158,6 +164,94 @@ TEST_F(Soltar, TheFirstDropFixesTheOriginAndOtherDrivesAreRefused) {
   v.Soltar({"/nowhere/near/a/drive"});
   EXPECT_EQ(v.mensajes.size(), 3u);
   EXPECT_FALSE(Existe(D(u'G', "otro.txt")));
+}
+
+// Linux allows "?" in names. The dropped item is looked up by its exact name, not as a
+// pattern that also matches the file beside it.
+TEST_F(Soltar, ANameWithAQuestionMarkIsCopiedAsItself) {
+  prueba::WriteFile(E("Informe?.pdf"), prueba::Pattern(100, 12));
+  Fechar(E("Informe?.pdf"));
+  // Look-alikes made after it, which a pattern would match as well, whatever the folder's order.
+  for (char c = 'A'; c <= 'Z'; ++c) prueba::WriteFile(E(std::string("Informe") + c + ".pdf"), prueba::Pattern(9000, 11));
+  const TListaRegistros records = v.form().CrearListaArrastre({*win32::DrivePath(E("Informe?.pdf"))});
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]->Talla, 100) << "the record is the dropped file's, not a look-alike's";
+  v.Seleccionar({u'F'});
+  v.Soltar({E("Informe?.pdf")});
+  EXPECT_TRUE(EsperarVentana([&] { return Copiado(E("Informe?.pdf"), D(u'F', "Informe?.pdf")); }));
+  EXPECT_FALSE(Existe(D(u'F', "InformeA.pdf")));
+}
+
+// The file manager's drag ends with the event: the drop is taken as a copy (whatever it
+// proposed) and handled afterwards, message boxes included.
+TEST_F(Soltar, ADropIsAcceptedAsACopyAndHandledAfterTheEvent) {
+  v.Seleccionar({u'F'});
+  auto* data = new QMimeData;
+  data->setUrls({QUrl::fromLocalFile(QString::fromStdString(E("Libro.pdf")))});
+  QWidget* target = v.form().DListBox->viewport();
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  EXPECT_EQ(drop.dropAction(), Qt::CopyAction) << "never a move";
+  EXPECT_EQ(v.form().Origen(), nullptr) << "nothing was done inside the event";
+  EXPECT_TRUE(EsperarVentana([&] { return Copiado(E("Libro.pdf"), D(u'F', "Libro.pdf")); }));
+  EXPECT_EQ(v.form().Origen(), v.Hilo(u'E'));
+  // A refused drop shows its message only after the event, too.
+  prueba::WriteFile(D(u'G', "otro.txt"), "x");
+  data->setUrls({QUrl::fromLocalFile(QString::fromStdString(D(u'G', "otro.txt")))});
+  QDragEnterEvent again(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &again);
+  QDropEvent refused(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &refused);
+  EXPECT_TRUE(v.mensajes.empty());
+  EXPECT_TRUE(EsperarVentana([&] { return v.mensajes.size() == 1; }));
+  delete data;
+}
+
+// A search's results can mix drives. Only the items on the origin's drive are read; the
+// others are left out and counted in the message.
+TEST_F(Soltar, ItemsFromAnotherDriveAreLeftOutAndCounted) {
+  prueba::WriteFile(D(u'G', "ajeno.txt"), "de otra unidad");
+  v.Seleccionar({u'F'});
+  v.Soltar({E("Libro.pdf"), D(u'G', "ajeno.txt"), E("Fotos/2016/b.jpg")});
+  EXPECT_TRUE(EsperarVentana([&] { return Copiado(E("Libro.pdf"), D(u'F', "Libro.pdf")); }));
+  EXPECT_TRUE(EsperarVentana([&] { return Copiado(E("Fotos/2016/b.jpg"), D(u'F', "Fotos/2016/b.jpg")); }));
+  ASSERT_EQ(v.mensajes.size(), 1u);
+  EXPECT_TRUE(v.mensajes[0].startsWith(QStringLiteral("Origen de copia no valido")));
+  EXPECT_TRUE(v.mensajes[0].contains(QStringLiteral("1 de 3"))) << v.mensajes[0].toStdString();
+  Procesar(500);
+  EXPECT_FALSE(Existe(D(u'F', "ajeno.txt")));
+  EXPECT_EQ(v.Hilo(u'E')->GetLEC(), 0u) << "the origin never looked for it on its own drive";
+  EXPECT_TRUE(Cola().empty());
+}
+
+// A drop cut short in its walk leaves nothing behind: the next walk of the same tree sees
+// all of it.
+TEST_F(Soltar, AnInterruptedDropLeavesNothingForTheNextWalk) {
+  for (int i = 0; i < 40; ++i) prueba::WriteFile(E("Fotos/2016/sub/n" + std::to_string(i)), "n");
+  QTimer interrupter;
+  interrupter.setInterval(0);
+  QObject::connect(&interrupter, &QTimer::timeout, [&] {
+    if (v.form().ProgresoTexto.empty()) return;
+    v.form().Interrumpir();
+    interrupter.stop();
+  });
+  interrupter.start();
+  v.form().LDT = 0;  // The walk's first entry refreshes the progress.
+  v.Seleccionar({u'F'});
+  v.Soltar({E("Fotos")});
+  EXPECT_FALSE(interrupter.isActive()) << "the walk was interrupted";
+  EXPECT_TRUE(Cola().empty()) << "an interrupted drop queues nothing";
+  Procesar(300);
+  EXPECT_FALSE(Existe(D(u'F', "Fotos")));
+  v.Seleccionar({u'F'});
+  v.Soltar({E("Fotos")});
+  EXPECT_TRUE(EsperarVentana([&] { return Copiado(E("Fotos/2016/sub/n39"), D(u'F', "Fotos/2016/sub/n39")); }));
+  EXPECT_TRUE(EsperarVentana([&] { return Copiado(E("Fotos/2016/a.jpg"), D(u'F', "Fotos/2016/a.jpg")); }));
 }
 
 TEST_F(Soltar, TheOriginAndDrivesInErrorAreUnselectedAndGetNothing) {

@@ -2,6 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <QTimer>
+
+#include <chrono>
+
 #include <gtest/gtest.h>
 
 #include "engine/Flujos.h"
@@ -59,6 +63,35 @@ TEST(Listar, AListingOfAnotherVersionIsReplacedAndRowsAreListedInOrder) {
       << "row order: X is listed before Y";
 }
 
+// A close (the window's button, or SIGTERM through it) during a long listing ends the walk at
+// its next progress refresh: the window goes within a second, with its settings saved.
+TEST(Listar, ACloseDuringAListingEndsItAndTheSettingsAreSaved) {
+  Ventana v(Unidades{{u'C'}, {u'X'}});
+  const std::string x = v.Carpeta(u'X');
+  for (int d = 0; d < 20; ++d) {
+    ::mkdir((x + "/d" + std::to_string(d)).c_str(), 0755);
+    for (int i = 0; i < 50; ++i) prueba::WriteFile(x + "/d" + std::to_string(d) + "/f" + std::to_string(i), "f");
+  }
+  std::chrono::steady_clock::time_point asked;
+  QTimer closer;
+  closer.setInterval(0);
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (v.form().ProgresoTexto.empty()) return;
+    closer.stop();
+    asked = std::chrono::steady_clock::now();
+    v.form().close();
+  });
+  closer.start();
+  v.form().LDT = 0;  // The walk's first entry refreshes the progress.
+  v.Seleccionar({u'X'});
+  v.form().ToolButtonListarClick();
+  ASSERT_TRUE(EsperarVentana([&] { return !v.form().TimerV->isActive(); }, 5000)) << "the window closed";
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+  struct stat st {};
+  EXPECT_NE(::stat((x + "/Vertilo.lst").c_str(), &st), 0) << "the walk ended before the listing was written";
+  EXPECT_EQ(::stat((v.carpetaConfig + "/Vertilo.cfg").c_str(), &st), 0) << "the settings were saved";
+}
+
 // Three drives that keep their folders and serials across two runs of the window.
 class Trabajo : public ::testing::Test {
  protected:
@@ -111,6 +144,37 @@ TEST_F(Trabajo, ASavedJobIsCopiedByTheNextRunToTheDrivesNamedInIt) {
   }
   EXPECT_NE(::stat((g.path() + "/Fotos").c_str(), &st), 0);
   EXPECT_TRUE(second.mensajes.empty());
+}
+
+// A close that arrives while the first Save or Open dialog is open waits for the dialog; the
+// job is then neither written from an origin that is ending nor opened.
+TEST_F(Trabajo, ACloseWhileTheJobDialogIsOpenWritesAndOpensNothing) {
+  Preparar();
+  const std::string job = folder.path() + "/trabajo.vrtl";
+  {
+    Ventana v(Todas());
+    v.form().ToolButtonContinuarDetenerClick();
+    v.Seleccionar({u'F'});
+    v.Soltar({e.path() + "/Fotos"});
+    v.form().ElegirArchivo = [&](bool) -> std::optional<QString> {
+      v.form().close();
+      return QString::fromStdString(job);
+    };
+    v.form().ToolButtonAbrirGuardarClick();
+    EXPECT_TRUE(EsperarVentana([&] { return !v.form().TimerV->isActive(); }, 5000)) << "the close happened after the dialog";
+  }
+  struct stat st {};
+  EXPECT_NE(::stat(job.c_str(), &st), 0) << "nothing was saved";
+  prueba::WriteFile(job, std::string("\x01\x00\x00\x00\x00\x00\x00\x00", 8));
+  Ventana v(Todas());
+  v.form().ElegirArchivo = [&](bool) -> std::optional<QString> {
+    v.form().close();
+    return QString::fromStdString(job);
+  };
+  v.form().ToolButtonAbrirGuardarClick();
+  EXPECT_TRUE(EsperarVentana([&] { return !v.form().TimerV->isActive(); }, 5000));
+  EXPECT_EQ(v.form().Origen(), nullptr);
+  EXPECT_TRUE(v.mensajes.empty());
 }
 
 TEST_F(Trabajo, AJobWhoseOriginIsNotConnectedFixesNoOrigin) {

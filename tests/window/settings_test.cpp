@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -163,7 +164,7 @@ TEST(Configuracion, TheEditorHasItsMasksAndPickLists) {
   EXPECT_EQ(editor->item(0, 0)->text().toStdString(), "Memoria libre (Gigabytes)");
   EXPECT_EQ(editor->item(4, 0)->text().toStdString(), "Activar Servidor Web (Si/No)");
   QStyleOptionViewItem option;
-  const char* masks[] = {"099", "09", nullptr, "09999", nullptr};
+  const char* masks[] = {"900", "90", nullptr, "90000", nullptr};
   for (int row = 0; row < 5; ++row) {
     QWidget* widget = editor->itemDelegate()->createEditor(editor, option, editor->model()->index(row, 1));
     if (masks[row] != nullptr) {
@@ -180,6 +181,45 @@ TEST(Configuracion, TheEditorHasItsMasksAndPickLists) {
     }
     delete widget;
   }
+}
+
+// The user opens a row's editor, types the value as anyone would (no leading zeros) and
+// presses Enter: the setting takes it, and the file written at close holds it.
+TEST(Configuracion, ValuesTypedInTheEditorAreTakenAndSaved) {
+  Memoria memoria(16ull << 30);
+  prueba::TempDir folder;
+  const struct {
+    int row;
+    const char* typed;
+    const char* shown;
+  } cases[] = {{1, "4", "4"}, {2, "8", "8"}, {4, "8080", "8080"}, {1, "12", "12"}, {2, "90", "90"}};
+  {
+    Ventana v(Unidades{{u'C'}}, {}, folder.path());
+    TEditorVariables* editor = v.form().ValueListEditorVariables;
+    v.form().ToolButtonAjusteProgresoClick();
+    for (const auto& c : cases) {
+      const QModelIndex index = editor->model()->index(c.row - 1, 1);
+      editor->setCurrentIndex(index);
+      editor->edit(index);
+      QLineEdit* edit = nullptr;
+      for (QLineEdit* candidate : editor->findChildren<QLineEdit*>()) {
+        if (candidate->isVisible() || candidate->parentWidget() == editor->viewport()) edit = candidate;
+      }
+      ASSERT_NE(edit, nullptr) << "row " << c.row << " has its editor open";
+      QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(edit, QString::fromLatin1(c.typed));
+      QTest::keyClick(edit, Qt::Key_Return);
+      QCoreApplication::processEvents();
+      EXPECT_EQ(v.form().Fila(c.row), ::Texto16(QString::fromLatin1(c.shown))) << "row " << c.row << " typed " << c.typed;
+    }
+    EXPECT_EQ(v.form().Ajustes().MemoriaLibre.load(), 12LL << 30);
+    EXPECT_EQ(v.form().Ajustes().TiempoError.load(), 90000u);
+    EXPECT_EQ(v.servidor->Puerto(), 8080);
+  }
+  const std::string saved = prueba::ReadFile(folder.path() + "/Vertilo.cfg");
+  ASSERT_GE(saved.size(), 16u);
+  EXPECT_EQ(saved.substr(16), prueba::Contada("12") + prueba::Contada("90") + prueba::Contada("Si") + prueba::Contada("8080") +
+                                  prueba::Contada("No"));
 }
 
 // Every kind of damage: the window is made whole, with its drive list.

@@ -86,25 +86,39 @@ TEST_F(Recorrido, AFolderComesBeforeItsContentAndNothingIsFilteredOut) {
   EXPECT_EQ(Arbol(u"a\\vacia").size(), 1u) << "an empty folder is its own record only";
 }
 
-TEST_F(Recorrido, LinksBackIntoTheTreeAreRecordedButNotEntered) {
+// A link to a file is copied as that file; a link to a folder (back into the tree, out to
+// another folder, or to the whole system) is not followed, and neither is a dangling one.
+TEST_F(Recorrido, LinksToFilesAreWalkedAndLinksToFoldersAreNot) {
   for (const char* folder : {"raiz", "raiz/b", "otra"}) ::mkdir(X(folder).c_str(), 0755);
   prueba::WriteFile(X("raiz/b/f"), "x");
-  prueba::WriteFile(X("otra/g"), "y");
-  ::symlink("..", X("raiz/b/arriba").c_str());      // leads back to raiz
-  ::symlink("../otra", X("raiz/fuera").c_str());     // leads elsewhere: walked
+  prueba::WriteFile(X("otra/g"), "yyy");
+  ::symlink("..", X("raiz/b/arriba").c_str());       // back to raiz
+  ::symlink("../otra", X("raiz/fuera").c_str());      // elsewhere on the drive
+  ::symlink("/", X("raiz/sistema").c_str());          // the whole system
+  ::symlink("../otra/g", X("raiz/enlace").c_str());   // a file
+  ::symlink("nada", X("raiz/roto").c_str());          // nowhere
   const TListaRegistros list = Arbol(u"raiz");
-  EXPECT_EQ(Nombres(list), (std::vector<std::u16string>{u"raiz", u"raiz\\b", u"raiz\\b\\arriba", u"raiz\\b\\f",
-                                                       u"raiz\\fuera", u"raiz\\fuera\\g"}));
+  EXPECT_EQ(Nombres(list), (std::vector<std::u16string>{u"raiz", u"raiz\\b", u"raiz\\b\\f", u"raiz\\enlace"}));
+  for (const auto& R : list) {
+    if (R->ONombre == u"raiz\\enlace") {
+      EXPECT_EQ(R->Talla, 3) << "the size of the file it leads to";
+    }
+  }
 }
 
-TEST_F(Recorrido, ABindMountOfAnAncestorIsNotWalkedTwice) {
+// A walk stays on the drive it starts on: a folder that another file system, or a bind mount
+// of the drive's own tree, is mounted on keeps its record but is not entered.
+TEST_F(Recorrido, AFolderOnAnotherMountIsRecordedButNotEntered) {
   if (auto why = prueba::LoopUnavailable()) GTEST_SKIP() << *why;
-  for (const char* folder : {"m", "m/dentro"}) ::mkdir(X(folder).c_str(), 0755);
+  for (const char* folder : {"m", "m/dentro", "m/otro"}) ::mkdir(X(folder).c_str(), 0755);
   prueba::WriteFile(X("m/archivo"), "x");
   ASSERT_EQ(::mount(X("m").c_str(), X("m/dentro").c_str(), nullptr, MS_BIND, nullptr), 0);
+  ASSERT_EQ(::mount("vertilo-prueba", X("m/otro").c_str(), "tmpfs", 0, "size=1m"), 0);
+  prueba::WriteFile(X("m/otro/ajeno"), "y");
   const TListaRegistros list = Arbol(u"m");
+  ::umount(X("m/otro").c_str());
   ::umount(X("m/dentro").c_str());
-  EXPECT_EQ(Nombres(list), (std::vector<std::u16string>{u"m", u"m\\archivo", u"m\\dentro"}));
+  EXPECT_EQ(Nombres(list), (std::vector<std::u16string>{u"m", u"m\\archivo", u"m\\dentro", u"m\\otro"}));
 }
 
 TEST_F(Recorrido, ListingFilesRoundTripAndAnotherVersionReadsEmpty) {
