@@ -15,6 +15,7 @@
 // turn never touches an origin that is already gone.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,7 @@
 #include "engine/Espera.h"
 #include "engine/FRec.h"
 #include "engine/Listas.h"
+#include "engine/OperacionesDestino.h"
 #include "engine/Tipos.h"
 #include "platform/thread.h"
 
@@ -117,6 +119,11 @@ class TDHilo : public win32::TThread {
   void ContinuarOrigen();
   void ActualizarCapacidad();
   void NuevaEspera();
+  // Destination: a finished copy waits for the next flush, which comes when the queue stays
+  // dry for a moment, or after enough copies, bytes or time.
+  void AnotarSello(const TEspera& cierre);
+  bool VolcadoDebido() const;
+  std::unique_ptr<TEspera> Volcado();
   void PrepararSiguiente(std::deque<std::unique_ptr<TEspera>>& iol);
   std::unique_ptr<TFRec> TomarRegistro(std::deque<std::unique_ptr<TFRec>>& fl, std::int64_t T);
   bool Actualizar(TFRec& R);
@@ -136,6 +143,9 @@ class TDHilo : public win32::TThread {
   void PublicarVista();
 
   TAjustes& Ajustes;
+  // Raised by whoever adds to the lists this worker takes from, and by Terminate; waited on
+  // by its placeholders.
+  TDespertador despertador_;
   std::atomic<int> referencias_{1};  // This thread's own, plus one per destination bound to it.
   std::atomic<Rol> rol_{Rol::Ninguno};
 
@@ -145,6 +155,12 @@ class TDHilo : public win32::TThread {
   win32::HANDLE IOCP = 0;
   win32::HANDLE IOFile = win32::INVALID_HANDLE_VALUE;
   std::u16string NombreAbierto;  // DNombre of the file a destination has open in IOFile.
+  // Finished copies not yet flushed, the bytes of theirs still in the page cache, when the
+  // oldest was finished, and whether the last placeholder was a short one for a dry queue.
+  std::vector<TSello> sellos_;
+  std::int64_t sucios_ = 0;
+  std::chrono::steady_clock::time_point primerSello_{};
+  bool seco_ = false;
   // Given-up operations by their overlapped record: the kernel may still write into their
   // buffers, so they live until their completion arrives on this worker's port.
   std::unordered_map<const win32::OVERLAPPED*, std::unique_ptr<TEspera>> abandonadas_;

@@ -41,7 +41,11 @@ TEspera::~TEspera() {
 }
 
 void TEspera::ExeIO(HANDLE CP, std::uint32_t, char16_t, HANDLE&) {
-  Sleep(200);
+  if (Despertador != nullptr) {
+    Despertador->Esperar(std::chrono::milliseconds(Plazo));
+  } else {
+    Sleep(static_cast<DWORD>(Plazo));
+  }
   PostarVacio(CP);
 }
 

@@ -18,10 +18,19 @@
 #include <string>
 #include <vector>
 
+#include "engine/Despertador.h"
 #include "engine/Tipos.h"
 #include "platform/types.h"
 
 class TDHilo;
+
+// The block of a read, shared by every destination.
+constexpr std::int64_t kBloque = 2097152;
+
+// A file of one block or less goes through the page cache at both ends, without
+// preallocation: opening unbuffered and preallocating cost more than the transfer. Its pages
+// are dropped once they are on the device.
+inline bool ArchivoPequeno(std::int64_t talla) { return talla <= kBloque; }
 
 class TEspera {
  public:
@@ -30,7 +39,8 @@ class TEspera {
   TEspera& operator=(const TEspera&) = delete;
   virtual ~TEspera();
 
-  // The wait operation: sleeps 200 ms, then posts one empty completion.
+  // The wait operation: waits up to 200 ms for its worker to be given work (at once when it
+  // was given some since it last looked), then posts one empty completion.
   virtual void ExeIO(win32::HANDLE CP, std::uint32_t SectorSize, char16_t Letra, win32::HANDLE& IOFile);
   virtual void OnExeIO();
   virtual void OnReadError();
@@ -55,6 +65,12 @@ class TEspera {
   std::u16string FStr;
   std::uint32_t FAtributos = 0;
   TFTiempo FTiempo{};
+  // The waking flag of the worker a placeholder was made by; none, and it sleeps its turn.
+  TDespertador* Despertador = nullptr;
+  // The longest a placeholder waits, in milliseconds.
+  std::int32_t Plazo = 200;
+  // Set by a finished copy whose times and attributes wait for the next flush of its drive.
+  bool PorSellar = false;
 };
 
 // Block buffers alive now (allocated and not yet freed), for tests and benchmarks.

@@ -11,8 +11,6 @@ using namespace win32;
 
 namespace {
 
-constexpr std::int64_t kBloque = 2097152;
-
 template <class Op>
 std::unique_ptr<Op> Operacion(const TFRec& R) {
   auto op = std::make_unique<Op>();

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <utility>
 
+#include "engine/Despertador.h"
+
 template <class T>
 class TListaSegura {
  public:
@@ -19,7 +21,12 @@ class TListaSegura {
       items_.push_back(std::move(item));
     }
     changed_.notify_all();
+    if (aviso_ != nullptr) aviso_->Despertar();
   }
+
+  // Whom Add and Desbloquear wake besides a thread in EsperarElemento: the worker that takes
+  // from this list. Set once, before any other thread sees the list.
+  void Avisar(TDespertador* despertador) { aviso_ = despertador; }
 
   // Runs f with the items under the lock and returns what f returns.
   template <class F>
@@ -47,7 +54,10 @@ class TListaSegura {
     lock_.lock();
     return items_;
   }
-  void Desbloquear() { lock_.unlock(); }
+  void Desbloquear() {
+    lock_.unlock();
+    if (aviso_ != nullptr) aviso_->Despertar();
+  }
 
   // Waits, without holding the lock, until the list has an item, Despertar was called, or
   // the time is up.
@@ -69,4 +79,5 @@ class TListaSegura {
   std::condition_variable changed_;
   std::deque<T> items_;
   bool woken_ = false;
+  TDespertador* aviso_ = nullptr;  // Set before the list is shared; read-only after.
 };

@@ -1,5 +1,7 @@
 #include "engine/OperacionesDestino.h"
 
+#include <algorithm>
+
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/ports.h"
@@ -13,6 +15,12 @@ constexpr DWORD kCarpeta = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_POSIX_SEMANTIC
 constexpr DWORD kVacio = FILE_FLAG_POSIX_SEMANTICS;                                  // 0x01000000
 constexpr DWORD kDatos = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;  // 0x68000000
 constexpr DWORD kCorte = FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_POSIX_SEMANTICS;       // 0x11000000
+constexpr DWORD kDatosPequenos = FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN;
+
+// The last-write time of a copy whose data may not be on the device yet.
+FILETIME Provisional(const FILETIME& fuente) {
+  return Int64ToFileTime(FileTimeToInt64(fuente) - 36000000000LL);  // An hour earlier.
+}
 
 void FijarLongitud(HANDLE file, std::int64_t length) {
   std::int32_t high = static_cast<std::int32_t>(static_cast<std::uint64_t>(length) >> 32);
@@ -68,39 +76,53 @@ void TCrearArchivoVacio::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE&
   PostarVacio(CP);
 }
 
+// A small file is written through the page cache to its exact size; a large one is
+// preallocated and written unbuffered in whole sectors, then cut at its close.
 void TCrearArchivo::ExeIO(HANDLE CP, std::uint32_t SectorSize, char16_t Letra, HANDLE& IOFile) {
   const std::u16string P = Camino(Letra, DNombre);
   const std::u16string carpeta = CarpetaDe(P);
   if (GetFileAttributesW(carpeta) == INVALID_FILE_ATTRIBUTES) ForceDirectories(carpeta);
   Reemplazable(P);
-  IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, kDatos, 0);
+  const bool pequeno = ArchivoPequeno(FTalla);
+  IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, pequeno ? kDatosPequenos : kDatos, 0);
   if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the wait times out.
-  FijarLongitud(IOFile, Redondear(FTalla, SectorSize));
-  SetEndOfFile(IOFile);
+  if (!pequeno) {
+    FijarLongitud(IOFile, Redondear(FTalla, SectorSize));
+    SetEndOfFile(IOFile);
+  }
   CreateIoCompletionPort(IOFile, CP, 0, 1);
   PostarVacio(CP);
 }
 
 void TEscribirArchivo::ExeIO(HANDLE, std::uint32_t, char16_t, HANDLE& IOFile) {
-  WriteFile(IOFile, Buf, static_cast<DWORD>(BufBytes), &IOBytes, &ORec);
+  // What is counted stays whole sectors; a buffered copy gets the file's exact bytes.
+  const std::int64_t bytes = ArchivoPequeno(FTalla) ? std::min(BufBytes, FTalla - FPos) : BufBytes;
+  WriteFile(IOFile, Buf, static_cast<DWORD>(bytes), &IOBytes, &ORec);
 }
 
-// The copy is cut to its size, stamped and flushed to the device before the completion is
-// posted; a copy that cannot be reopened, cut or flushed is deleted and the failure is
-// posted at once with its own error code, so that the worker reports it instead of leaving
-// a wrong file. The times go before the attributes: a read-only copy could not be stamped.
+// A large copy is reopened and cut to its size; a small one has its size already. Both get
+// their provisional time and wait for the drive's flush (TSello). A copy that cannot be
+// reopened or cut is deleted and the failure is posted at once with its own error code, so
+// that the worker reports it instead of leaving a wrong file.
 void TCerrarArchivoCreado::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
   const std::u16string P = Camino(Letra, DNombre);
   const HANDLE datos = IOFile;
+  const bool pequeno = ArchivoPequeno(FTalla);
+  const FILETIME provisional = Provisional(FTiempo.ETiempo);
+  if (pequeno && datos != INVALID_HANDLE_VALUE) {
+    SetFileTime(datos, &FTiempo.CTiempo, &FTiempo.LTiempo, &provisional);
+  }
   if (datos != INVALID_HANDLE_VALUE && CloseHandle(datos)) {
-    IOFile = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, OPEN_EXISTING, kCorte, 0);
-    DWORD fallo = IOFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-    if (IOFile != INVALID_HANDLE_VALUE) {
-      FijarLongitud(IOFile, FTalla);
-      if (!SetEndOfFile(IOFile)) fallo = GetLastError();
-      SetFileTime(IOFile, &FTiempo.CTiempo, &FTiempo.LTiempo, &FTiempo.ETiempo);
-      if (fallo == ERROR_SUCCESS && !FlushFileBuffers(IOFile)) fallo = GetLastError();
-      CerrarIOFile(IOFile);
+    DWORD fallo = ERROR_SUCCESS;
+    if (!pequeno) {
+      IOFile = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, OPEN_EXISTING, kCorte, 0);
+      if (IOFile == INVALID_HANDLE_VALUE) fallo = GetLastError();
+      if (IOFile != INVALID_HANDLE_VALUE) {
+        FijarLongitud(IOFile, FTalla);
+        if (!SetEndOfFile(IOFile)) fallo = GetLastError();
+        SetFileTime(IOFile, &FTiempo.CTiempo, &FTiempo.LTiempo, &provisional);
+        CerrarIOFile(IOFile);
+      }
     }
     if (fallo != ERROR_SUCCESS) {
       DeleteFileW(P);
@@ -108,12 +130,42 @@ void TCerrarArchivoCreado::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDL
       PostarFallo(CP, *this, fallo);
       return;
     }
-    SetFileAttributesW(P, FAtributos);
+    PorSellar = true;
   } else {
     CancelIo(datos);
     DeleteFileW(P);
   }
   IOFile = INVALID_HANDLE_VALUE;
+  PostarVacio(CP);
+}
+
+DWORD VolcarYSellar(char16_t Letra, const std::vector<TSello>& sellos) {
+  const std::u16string volumen{u'\\', u'\\', u'.', u'\\', Letra, u':'};
+  HANDLE V = CreateFileW(volumen, GENERIC_READ, kCompartirTodo, nullptr, OPEN_EXISTING, 0, 0);
+  if (V == INVALID_HANDLE_VALUE) return GetLastError();
+  const bool volcado = FlushFileBuffers(V);
+  const DWORD fallo = volcado ? ERROR_SUCCESS : GetLastError();
+  CerrarIOFile(V);
+  if (!volcado) return fallo == ERROR_SUCCESS ? ERROR_GEN_FAILURE : fallo;
+  // The times go before the attributes: a read-only copy could not be opened to stamp it.
+  for (const TSello& sello : sellos) {
+    const std::u16string P = Camino(Letra, sello.DNombre);
+    HANDLE F = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, OPEN_EXISTING, kCarpeta, 0);
+    if (F == INVALID_HANDLE_VALUE) continue;  // Gone meanwhile: nothing to stamp.
+    SetFileTime(F, &sello.FTiempo.CTiempo, &sello.FTiempo.LTiempo, &sello.FTiempo.ETiempo);
+    DiscardFileCache(F);
+    CerrarIOFile(F);
+    SetFileAttributesW(P, sello.FAtributos);
+  }
+  return ERROR_SUCCESS;
+}
+
+void TVolcarDestino::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE&) {
+  const DWORD fallo = VolcarYSellar(Letra, Sellos);
+  if (fallo != ERROR_SUCCESS) {
+    PostarFallo(CP, *this, fallo);
+    return;
+  }
   PostarVacio(CP);
 }
 

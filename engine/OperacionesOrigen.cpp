@@ -81,7 +81,10 @@ void TAbrirArchivoVacio::OnExeIO() {
 // being written) is not read with them: no completion, and the retry sees its new size.
 void TAbrirArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
   constexpr DWORD kLectura = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL;  // 0x60000080
-  IOFile = CreateFileW(Camino(Letra, ONombre), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kLectura, 0);
+  // A small file is read through the page cache (its pages are dropped at its close).
+  constexpr DWORD kLecturaPequena = FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
+  IOFile = CreateFileW(Camino(Letra, ONombre), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       ArchivoPequeno(FTalla) ? kLecturaPequena : kLectura, 0);
   if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the origin's wait times out.
   std::int64_t size = 0;
   if (GetFileType(IOFile) == FILE_TYPE_DISK && GetFileSizeEx(IOFile, &size) && size != FTalla) {
@@ -134,6 +137,7 @@ void TLeerArchivo::OnExeIO() {
 bool TLeerArchivo::CrearBuf(std::int64_t MemoriaLibre) { return espera_detalle::ReservarBloque(*this, MemoriaLibre); }
 
 void TCerrarArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t, HANDLE& IOFile) {
+  if (ArchivoPequeno(FTalla) && IOFile != INVALID_HANDLE_VALUE) DiscardFileCache(IOFile);
   CerrarIOFile(IOFile);
   PostarVacio(CP);
 }

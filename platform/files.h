@@ -15,6 +15,7 @@ namespace win32 {
 // ReadFile/WriteFile asynchronous through the handle's completion port, BACKUP_SEMANTICS
 // allows folders, SEQUENTIAL_SCAN/RANDOM_ACCESS advise the kernel, WRITE_THROUGH is O_DSYNC,
 // DELETE_ON_CLOSE unlinks at close. CREATE_ALWAYS on an existing file truncates it.
+// "\\.\X:" opens the volume of drive X (its mount root), for FlushFileBuffers only.
 HANDLE CreateFileW(std::u16string_view path, DWORD access, DWORD share, const void* security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 
@@ -40,7 +41,13 @@ DWORD SetFilePointer(HANDLE file, std::int32_t distanceLow, std::int32_t* distan
 // file system supports it.
 bool SetEndOfFile(HANDLE file);
 bool GetFileSizeEx(HANDLE file, std::int64_t* size);
+// A file: its data and metadata reach the device (fsync). A volume: everything written to
+// it does (syncfs, then an fsync of its root, which a FUSE file system such as exfat-fuse
+// needs to write out its own buffers).
 bool FlushFileBuffers(HANDLE file);
+// Not a Windows service: drops the file's clean pages from the page cache, so that a copy
+// leaves no cache behind. Pages not yet written out are kept.
+bool DiscardFileCache(HANDLE file);
 // FILE_TYPE_DISK for files and folders, FILE_TYPE_PIPE for FIFOs and sockets,
 // FILE_TYPE_CHAR for devices.
 DWORD GetFileType(HANDLE file);

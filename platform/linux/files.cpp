@@ -131,8 +131,32 @@ bool CloseFileObject(const std::shared_ptr<FileObject>& file) {
 
 }  // namespace detail
 
+namespace {
+
+// "\\.\X:": the drive's mount root, held open so that the volume can be flushed.
+HANDLE OpenVolume(char16_t letter) {
+  if (letter >= u'a' && letter <= u'z') letter = static_cast<char16_t>(letter - 32);
+  auto root = detail::RootOfLetter(letter);
+  if (!root) return INVALID_HANDLE_VALUE;
+  const int fd = ::open(root->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    FailErrno(errno, &*root);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto file = std::make_shared<FileObject>();
+  file->fd = fd;
+  file->path = *root;
+  file->directory = true;
+  file->volume = true;
+  SetLastError(ERROR_SUCCESS);
+  return detail::InsertHandle(file);
+}
+
+}  // namespace
+
 HANDLE CreateFileW(std::u16string_view path, DWORD access, DWORD share, const void* /*security*/,
                    DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
+  if (path.size() == 6 && path.substr(0, 4) == u"\\\\.\\" && path[5] == u':') return OpenVolume(path[4]);
   auto native = NativePath(path);
   if (!native) return INVALID_HANDLE_VALUE;
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
@@ -320,7 +344,16 @@ bool GetFileSizeEx(HANDLE handle, std::int64_t* size) {
 bool FlushFileBuffers(HANDLE handle) {
   auto file = FileOf(handle);
   if (!file) return false;
+  if (file->volume && ::syncfs(file->fd) != 0) return FailErrno(errno);
   if (::fsync(file->fd) != 0) return FailErrno(errno);
+  return true;
+}
+
+bool DiscardFileCache(HANDLE handle) {
+  auto file = FileOf(handle);
+  if (!file) return false;
+  const int error = ::posix_fadvise(file->fd, 0, 0, POSIX_FADV_DONTNEED);
+  if (error != 0) return FailErrno(error);
   return true;
 }
 

@@ -208,6 +208,15 @@ TEST_F(Files, SynchronousTransfersFollowTheFilePointer) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
+TEST_F(Files, AVolumeOpensByItsLetterAndFlushes) {
+  HANDLE volume = CreateFileW(u"\\\\.\\X:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, 0);
+  ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(FlushFileBuffers(volume));
+  CloseHandle(volume);
+  EXPECT_EQ(CreateFileW(u"\\\\.\\Q:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
 TEST(FileTimes, CalendarFieldsInUtc) {
   const struct {
     std::int64_t value;
