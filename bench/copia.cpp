@@ -141,14 +141,15 @@ int Copiar(const std::string& source, const std::vector<std::string>& dests,
     workers[i]->AsignarOD(origin);
     workers[i]->EsDestino();
   }
-  origin->FList.Con([&](std::deque<std::unique_ptr<TFRec>>& fl) {
-    for (auto& R : records) {
-      R->DList.assign(workers.begin() + 1, workers.end());
-      R->AddDFin();
-      origin->AddDFin(origin->DTalla(R->Talla));
-      fl.push_back(std::move(R));
-    }
-  });
+  // As the window queues a drop: under the list's lock, which wakes the origin when it ends.
+  std::deque<std::unique_ptr<TFRec>>& fl = origin->LockFList();
+  for (auto& R : records) {
+    R->DList.assign(workers.begin() + 1, workers.end());
+    R->AddDFin();
+    origin->AddDFin(origin->DTalla(R->Talla));
+    fl.push_back(std::move(R));
+  }
+  origin->UnLockFList();
 
   std::atomic<bool> copied{false};
   std::thread side;

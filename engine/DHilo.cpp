@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <typeinfo>
 
 #include "engine/Busqueda.h"
 #include "engine/OperacionesOrigen.h"
@@ -43,7 +44,6 @@ TDHilo::TDHilo(TAjustes& ajustes) : Ajustes(ajustes) {
   hrecVisible_ = HRec;
   IOList.Avisar(&despertador_);
   FList.Avisar(&despertador_);
-  LiberarIOList.Avisar(&despertador_);
   EliminarDestinosList.Avisar(&despertador_);
   IOCP = CreateIoCompletionPort(INVALID_HANDLE_VALUE, 0, 0, 1);
   IOLast = std::make_unique<TEspera>();
@@ -112,9 +112,14 @@ THRec TDHilo::Identidad() const {
   return hrecVisible_;
 }
 
+// The worker takes the identity up in its next turn, which need not wait for the end of an
+// idle one.
 void TDHilo::SetAppRec(const THRec& rec) {
-  std::lock_guard guard(TextosLock);
-  AppRec = rec;
+  {
+    std::lock_guard guard(TextosLock);
+    AppRec = rec;
+  }
+  despertador_.Despertar();
 }
 
 THRec TDHilo::GetAppRec() const {
@@ -152,12 +157,20 @@ void TDHilo::Execute() {
         SetLastError(static_cast<DWORD>(IOLast->ORec.Internal));
       }
       if (ok) {
+        const auto terminada = [&] {
+          IOLast->OnExeIO();
+          DPos.fetch_add(IOLast->BufBytes);
+          if (IOLast->BufBytes != 0) LEC.store(0);
+        };
+        // The next transfer starts before the finished one is handed on, so that the device
+        // is never idle; but a placeholder may wait a whole turn, and what finished must not
+        // wait with it.
+        const bool espera = typeid(*IONext) == typeid(TEspera);
+        if (espera) terminada();
         const HANDLE antes = IOFile;
         IONext->ExeIO(IOCP, HRec.SectorSize, HRec.Letra, IOFile);
         if (antes == INVALID_HANDLE_VALUE && IOFile != INVALID_HANDLE_VALUE) NombreAbierto = IONext->DNombre;
-        IOLast->OnExeIO();
-        DPos.fetch_add(IOLast->BufBytes);
-        if (IOLast->BufBytes != 0) LEC.store(0);
+        if (!espera) terminada();
       } else {
         const DWORD code = GetLastError();
         if (LEC.load() == 0) LEC.store(code);
@@ -181,6 +194,9 @@ void TDHilo::Execute() {
         vistaError_ = {IOError->ONombre, IOError->DNombre, IOError->FStr, IOError->FPos, IOError->FTalla};
       }
     }
+    // A worker paused while it waited takes no new work when the wait ends: what is queued
+    // while it is paused stays in its lists, where it can still be withdrawn.
+    Park();
     Continuar();
     PublicarVista();
   }
@@ -230,6 +246,7 @@ void TDHilo::ContinuarDestino() {
   }
   if (IOLast && IOLast->PorSellar && LEC.load() == 0) AnotarSello(*IOLast);
   origen->LiberarIOList.Add(std::move(IOLast));
+  origen->BloqueLiberado();
   IOLast = std::move(IONext);
   // A destination in discard mode never waits on its port; it waits for its queue instead,
   // so that an empty queue costs no turns.

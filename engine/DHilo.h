@@ -55,6 +55,11 @@ class TDHilo : public win32::TThread {
 
   // Wakes a worker that waits on its port or its queue, so that it ends promptly.
   void Terminate() override;
+  // A destination released an operation to this origin: wakes it if it waits for memory
+  // (only the origin frees the buffers; an origin with other work is not disturbed).
+  void BloqueLiberado() {
+    if (esperaMemoria_.load()) despertador_.Despertar();
+  }
 
   std::int64_t DTalla(std::int64_t Talla) const { return Redondear(Talla, SectorSizeActual()); }
   std::int64_t DMaxTalla(std::int64_t Talla) const { return Redondear(Talla, MaxSectorSizeActual()); }
@@ -147,6 +152,9 @@ class TDHilo : public win32::TThread {
   // by its placeholders.
   TDespertador despertador_;
   std::atomic<int> referencias_{1};  // This thread's own, plus one per destination bound to it.
+  // Origin: its last read could not have a buffer yet. Written by the origin, read by its
+  // destinations.
+  std::atomic<bool> esperaMemoria_{false};
   std::atomic<Rol> rol_{Rol::Ninguno};
 
   // Worker thread only.

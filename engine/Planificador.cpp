@@ -18,10 +18,11 @@ using ListaRegistros = std::deque<std::unique_ptr<TFRec>>;
 }  // namespace
 
 void TDHilo::ContinuarOrigen() {
-  LiberarIOList.Add(std::move(IOLast));
-  IOLast = std::move(IONext);
   // Released outside the lock: freeing buffers is no work to do while others wait.
+  std::unique_ptr<TEspera> hecha = std::move(IOLast);
+  IOLast = std::move(IONext);
   LiberarIOList.Extraer();
+  hecha.reset();
   // Withdrawn destinations go before a record is taken, so that a record put back for
   // them is not read for nobody.
   EliminarDestinos();
@@ -59,6 +60,11 @@ void TDHilo::ContinuarOrigen() {
       }
       PrepararSiguiente(iol);
     });
+  }
+  // A release that came between this turn's look at the list and the flag must not wait
+  // for the end of the placeholder's turn.
+  if (esperaMemoria_.load() && !LiberarIOList.Con([](const ListaOps& l) { return l.empty(); })) {
+    despertador_.Despertar();
   }
   ActualizarCapacidad();
 }
@@ -140,9 +146,11 @@ bool TDHilo::Actualizar(TFRec& R) {
 // head of the queue; the origin waits one placeholder turn and tries again.
 void TDHilo::PrepararSiguiente(ListaOps& iol) {
   if (iol.front()->CrearBuf(Ajustes.MemoriaLibre.load())) {
+    esperaMemoria_.store(false);
     IONext = std::move(iol.front());
     iol.pop_front();
   } else {
+    esperaMemoria_.store(true);
     NuevaEspera();
   }
 }

@@ -2,7 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -15,20 +17,19 @@ namespace win32 {
 
 namespace {
 
-std::mutex memoryLock;  // Guards regions and statusSource.
+std::mutex memoryLock;  // Guards regions, statusSource, lastStatus, lastRead and mappedSince.
 std::unordered_map<void*, std::size_t> regions;
 std::function<MEMORYSTATUSEX()> statusSource;
 
-}  // namespace
+// /proc/meminfo costs a good part of a millisecond to make and parse, and the origin asks
+// before every block: a reading is reused for a few milliseconds, less what this process
+// mapped since.
+constexpr auto kReuse = std::chrono::milliseconds(10);
+MEMORYSTATUSEX lastStatus{};
+std::chrono::steady_clock::time_point lastRead{};
+std::int64_t mappedSince = 0;
 
-bool GlobalMemoryStatusEx(MEMORYSTATUSEX* status) {
-  {
-    std::lock_guard guard(memoryLock);
-    if (statusSource) {
-      *status = statusSource();
-      return true;
-    }
-  }
+bool ReadMeminfo(MEMORYSTATUSEX* status) {
   std::ifstream in("/proc/meminfo");
   std::string key;
   std::uint64_t value = 0;
@@ -58,6 +59,33 @@ bool GlobalMemoryStatusEx(MEMORYSTATUSEX* status) {
   return true;
 }
 
+}  // namespace
+
+bool GlobalMemoryStatusEx(MEMORYSTATUSEX* status) {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard guard(memoryLock);
+    if (statusSource) {
+      *status = statusSource();
+      return true;
+    }
+    if (lastRead.time_since_epoch().count() != 0 && now - lastRead < kReuse) {
+      *status = lastStatus;
+      const std::uint64_t mapped = static_cast<std::uint64_t>(std::max<std::int64_t>(mappedSince, 0));
+      status->ullAvailPhys -= std::min(mapped, status->ullAvailPhys);
+      return true;
+    }
+  }
+  MEMORYSTATUSEX fresh{};
+  if (!ReadMeminfo(&fresh)) return false;
+  *status = fresh;
+  std::lock_guard guard(memoryLock);
+  lastStatus = fresh;
+  lastRead = now;
+  mappedSince = 0;
+  return true;
+}
+
 void* VirtualAlloc(void* address, std::size_t size, DWORD allocationType, DWORD /*protect*/) {
   if (address != nullptr || size == 0 || (allocationType & MEM_COMMIT) == 0) {
     detail::Fail(ERROR_INVALID_PARAMETER);
@@ -70,6 +98,7 @@ void* VirtualAlloc(void* address, std::size_t size, DWORD allocationType, DWORD 
   }
   std::lock_guard guard(memoryLock);
   regions[region] = size;
+  mappedSince += static_cast<std::int64_t>(size);
   return region;
 }
 
@@ -82,6 +111,7 @@ bool VirtualFree(void* address, std::size_t size, DWORD freeType) {
     if (it == regions.end()) return detail::Fail(ERROR_INVALID_ADDRESS);
     length = it->second;
     regions.erase(it);
+    mappedSince -= static_cast<std::int64_t>(length);
   }
   if (::munmap(address, length) != 0) return detail::FailErrno(errno);
   return true;
