@@ -81,12 +81,8 @@ void Recorrer(const std::u16string& carpeta, const std::u16string& relativo, std
   FindClose(find);
 }
 
-bool Copiado(const std::u16string& path, const TFRec& R) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path, &data)) return false;
-  const std::int64_t size = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-  return size == R.Talla && FileTimeToInt64(data.ftLastWriteTime) == FileTimeToInt64(R.Tiempo.ETiempo);
-}
+// The program's own same-file check: file systems such as exFAT keep coarser times.
+bool Copiado(const std::u16string& path, const TFRec& R) { return MismoArchivo(path, R.Talla, R.Tiempo.ETiempo); }
 
 // While the copy runs, `durante` is called with the workers (origin first) and a flag that
 // is raised when every destination has finished; it returns when its own work is done.

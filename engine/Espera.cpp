@@ -1,6 +1,7 @@
 #include "engine/Espera.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -22,8 +23,10 @@ constexpr std::size_t kReservaMaxima = 16;
 std::mutex reservaLock;                             // Guards reserva.
 std::vector<void*>* reserva = new std::vector<void*>;  // Buffers of kBloque bytes; never freed.
 
+// Whole blocks come from the pool; the last block of a file, smaller, from the heap, so that
+// the many small files read ahead of a slow drive hold only their own size.
 void* TomarBuffer(std::int64_t bytes) {
-  if (bytes <= kBloque) {
+  if (bytes == kBloque) {
     {
       std::lock_guard guard(reservaLock);
       if (!reserva->empty()) {
@@ -32,13 +35,18 @@ void* TomarBuffer(std::int64_t bytes) {
         return buffer;
       }
     }
-    bytes = kBloque;
+  } else if (bytes < kBloque) {
+    return std::aligned_alloc(4096, static_cast<std::size_t>(Redondear(std::max<std::int64_t>(bytes, 1), 4096)));
   }
   return VirtualAlloc(nullptr, static_cast<std::size_t>(bytes), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE | PAGE_NOCACHE);
 }
 
 void DevolverBuffer(void* buffer, std::int64_t bytes) {
-  if (bytes <= kBloque) {
+  if (bytes < kBloque) {
+    std::free(buffer);
+    return;
+  }
+  if (bytes == kBloque) {
     std::lock_guard guard(reservaLock);
     if (reserva->size() < kReservaMaxima) {
       reserva->push_back(buffer);

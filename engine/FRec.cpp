@@ -82,6 +82,7 @@ std::unique_ptr<TLeerArchivo> TFRec::IOLeerArchivo(TDHilo* OD, std::int64_t& OPo
 
 std::unique_ptr<TCerrarArchivo> TFRec::IOCerrarArchivo() const {
   auto op = Operacion<TCerrarArchivo>(*this);
+  op->ConservarCache = OtraLectura;
   op->FStr = u" " + TallaStr(Talla) + u" 100%";
   op->FPos = Talla;
   op->FTalla = Talla;

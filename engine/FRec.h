@@ -64,6 +64,9 @@ class TFRec {
   std::int64_t Talla = 0;
   std::uint32_t Atributos = 0;
   TFTiempo Tiempo{};
+  // The file will be read again for destinations split off behind the others: its pages
+  // stay in the cache until that read.
+  bool OtraLectura = false;
 };
 
 // Does the path already hold the item: a folder, or a file of that size whose last-write

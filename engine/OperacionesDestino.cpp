@@ -15,7 +15,7 @@ constexpr DWORD kCarpeta = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_POSIX_SEMANTIC
 constexpr DWORD kVacio = FILE_FLAG_POSIX_SEMANTICS;                                  // 0x01000000
 constexpr DWORD kDatos = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;  // 0x68000000
 constexpr DWORD kCorte = FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_POSIX_SEMANTICS;       // 0x11000000
-constexpr DWORD kDatosPequenos = FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN;
+constexpr DWORD kDatosPequenos = FILE_FLAG_OVERLAPPED;
 
 // The last-write time of a copy whose data may not be on the device yet.
 FILETIME Provisional(const FILETIME& fuente) {
@@ -80,11 +80,19 @@ void TCrearArchivoVacio::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE&
 // preallocated and written unbuffered in whole sectors, then cut at its close.
 void TCrearArchivo::ExeIO(HANDLE CP, std::uint32_t SectorSize, char16_t Letra, HANDLE& IOFile) {
   const std::u16string P = Camino(Letra, DNombre);
-  const std::u16string carpeta = CarpetaDe(P);
-  if (GetFileAttributesW(carpeta) == INVALID_FILE_ATTRIBUTES) ForceDirectories(carpeta);
-  Reemplazable(P);
   const bool pequeno = ArchivoPequeno(FTalla);
-  IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, pequeno ? kDatosPequenos : kDatos, 0);
+  const DWORD flags = pequeno ? kDatosPequenos : kDatos;
+  IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, 0);
+  // The folder or an older read-only copy is seen to only when the create fails: looking
+  // first costs every file two more calls.
+  if (IOFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    ForceDirectories(CarpetaDe(P));
+    IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, 0);
+  }
+  if (IOFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    Reemplazable(P);
+    IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, 0);
+  }
   if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the wait times out.
   if (!pequeno) {
     FijarLongitud(IOFile, Redondear(FTalla, SectorSize));

@@ -82,7 +82,7 @@ void TAbrirArchivoVacio::OnExeIO() {
 void TAbrirArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
   constexpr DWORD kLectura = FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL;  // 0x60000080
   // A small file is read through the page cache (its pages are dropped at its close).
-  constexpr DWORD kLecturaPequena = FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
+  constexpr DWORD kLecturaPequena = FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
   IOFile = CreateFileW(Camino(Letra, ONombre), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        ArchivoPequeno(FTalla) ? kLecturaPequena : kLectura, 0);
   if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the origin's wait times out.
@@ -137,7 +137,7 @@ void TLeerArchivo::OnExeIO() {
 bool TLeerArchivo::CrearBuf(std::int64_t MemoriaLibre) { return espera_detalle::ReservarBloque(*this, MemoriaLibre); }
 
 void TCerrarArchivo::ExeIO(HANDLE CP, std::uint32_t, char16_t, HANDLE& IOFile) {
-  if (ArchivoPequeno(FTalla) && IOFile != INVALID_HANDLE_VALUE) DiscardFileCache(IOFile);
+  if (ArchivoPequeno(FTalla) && !ConservarCache && IOFile != INVALID_HANDLE_VALUE) DiscardFileCache(IOFile);
   CerrarIOFile(IOFile);
   PostarVacio(CP);
 }

@@ -75,4 +75,7 @@ class TCerrarArchivo : public TAbrirArchivo {
  public:
   void ExeIO(win32::HANDLE CP, std::uint32_t SectorSize, char16_t Letra, win32::HANDLE& IOFile) override;
   void OnExeIO() override;
+
+  // A small file's pages are dropped at its close unless it is to be read again.
+  bool ConservarCache = false;
 };

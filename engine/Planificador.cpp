@@ -116,7 +116,10 @@ std::unique_ptr<TFRec> TDHilo::TomarRegistro(ListaRegistros& fl, std::int64_t T)
       R->DList.erase(R->DList.begin() + static_cast<std::ptrdiff_t>(k));
     }
   }
-  if (S) fl.push_back(std::move(S));
+  if (S) {
+    R->OtraLectura = true;
+    fl.push_back(std::move(S));
+  }
   return R;
 }
 

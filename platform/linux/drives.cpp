@@ -2,12 +2,15 @@
 
 #include <blkid/blkid.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +30,38 @@ namespace win32 {
 
 namespace {
 
+// What a drive's root was last checked against: the mount table changes (the kernel
+// signals them on /proc/self/mountinfo, watched by a thread of its own) and this table's
+// own changes. While neither changed, a root that was still mounted is still mounted, and
+// the path conversions of every file need not look at it again.
+std::atomic<std::uint64_t> mountGeneration{0};  // 0 while nothing watches: always look.
+std::atomic<std::uint64_t> tableGeneration{1};
+std::once_flag watcherStarted;
+struct Verified {
+  std::atomic<std::uint64_t> mounts{0}, tables{0};
+  std::atomic<dev_t> device{0};
+};
+Verified verified[26];
+
+void WatchMounts(int fd) {
+  for (;;) {
+    pollfd event{fd, POLLPRI, 0};
+    if (::poll(&event, 1, -1) < 0 && errno != EINTR) break;
+    if ((event.revents & (POLLPRI | POLLERR)) != 0) mountGeneration.fetch_add(1);
+    if ((event.revents & POLLNVAL) != 0) break;
+  }
+  mountGeneration.store(0);
+}
+
+void StartWatcher() {
+  std::call_once(watcherStarted, [] {
+    const int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    mountGeneration.store(1);
+    std::thread(WatchMounts, fd).detach();
+  });
+}
+
 struct Drive {
   char16_t letter = 0;
   std::string root;
@@ -35,6 +70,8 @@ struct Drive {
   DWORD serial = 0;
   DWORD bytesPerSector = 512;
   dev_t device = 0;  // st_dev of the root while it is mounted
+  // The root is a mount's root: it can only go away with a change of the mount table.
+  bool mountRoot = false;
 };
 
 struct MountEntry {
@@ -380,12 +417,14 @@ void ScanSystem() {
     drive.serial = SerialOf(facts[key], *entry);
     drive.bytesPerSector = SectorSizeOf(*entry, block);
     drive.device = entry->device;
+    drive.mountRoot = true;
     drives.push_back(std::move(drive));
   }
   std::erase_if(letters, [](const auto& kv) { return kv.second == 0; });
   lettersByMount = std::move(letters);
   factsByMount = std::move(facts);
   table = std::move(drives);
+  tableGeneration.fetch_add(1);
 }
 
 void ScanInstalled() {
@@ -402,9 +441,12 @@ void ScanInstalled() {
     struct stat st {};
     if (::stat(drive.root.c_str(), &st) != 0) continue;  // A folder that is gone is no drive.
     drive.device = st.st_dev;
+    struct stat parent {};
+    drive.mountRoot = drive.root == "/" || (::stat((drive.root + "/..").c_str(), &parent) == 0 && parent.st_dev != st.st_dev);
     drives.push_back(std::move(drive));
   }
   table = std::move(drives);
+  tableGeneration.fetch_add(1);
 }
 
 void Rescan() {
@@ -525,10 +567,22 @@ std::optional<std::string> RootOfLetter(char16_t letter) {
     return std::nullopt;
   }
   // A drive whose mount went away must not resolve to the folder left underneath it.
+  StartWatcher();
+  Verified* seen = letter >= u'A' && letter <= u'Z' ? &verified[letter - u'A'] : nullptr;
+  const std::uint64_t mounts = mountGeneration.load(), tables = tableGeneration.load();
+  if (seen != nullptr && drive->mountRoot && mounts != 0 && seen->mounts.load() == mounts && seen->tables.load() == tables &&
+      seen->device.load() == drive->device) {
+    return drive->root;
+  }
   struct stat st {};
   if (::stat(drive->root.c_str(), &st) != 0 || st.st_dev != drive->device) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return std::nullopt;
+  }
+  if (seen != nullptr) {
+    seen->device.store(drive->device);
+    seen->tables.store(tables);
+    seen->mounts.store(mounts);
   }
   return drive->root;
 }

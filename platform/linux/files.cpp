@@ -163,44 +163,47 @@ HANDLE CreateFileW(std::u16string_view path, DWORD access, DWORD share, const vo
     Fail(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  struct stat before {};
-  const bool existed = ::stat(native->c_str(), &before) == 0;
-  const bool folder = existed && S_ISDIR(before.st_mode);
-  if (folder && (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-    Fail(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (existed && disposition == CREATE_NEW) {
-    Fail(ERROR_FILE_EXISTS);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!existed && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)) {
-    FailErrno(ENOENT, &*native);
-    return INVALID_HANDLE_VALUE;
-  }
-
+  // The open itself tells whether the file existed (an exclusive create first) and whether
+  // it is a folder, without a look beforehand: on small files the looks cost more than the
+  // copy.
+  const bool reads = (access & GENERIC_READ) != 0, writes = (access & GENERIC_WRITE) != 0;
+  const bool backup = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
   // O_NONBLOCK keeps a FIFO or device in a copied tree from hanging the open.
-  int openFlags = O_CLOEXEC | O_NONBLOCK;
-  if (folder) {
-    openFlags |= O_RDONLY | O_DIRECTORY;
-  } else {
-    const bool reads = (access & GENERIC_READ) != 0, writes = (access & GENERIC_WRITE) != 0;
-    openFlags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
-    if (disposition == CREATE_NEW) openFlags |= O_CREAT | O_EXCL;
-    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) openFlags |= O_CREAT;
-    if ((flags & FILE_FLAG_WRITE_THROUGH) != 0) openFlags |= O_DSYNC;
-  }
-  const bool wantDirect = !folder && (flags & FILE_FLAG_NO_BUFFERING) != 0;
+  int base = O_CLOEXEC | O_NONBLOCK | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
+  if ((flags & FILE_FLAG_WRITE_THROUGH) != 0) base |= O_DSYNC;
+  const bool creates = disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+  const bool wantDirect = (flags & FILE_FLAG_NO_BUFFERING) != 0;
   const mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
-  int fd = ::open(native->c_str(), openFlags | (wantDirect ? O_DIRECT : 0), mode);
+  bool existed = !creates;
   bool direct = wantDirect;
-  if (fd < 0 && wantDirect && errno == EINVAL) {
-    // The file system refuses unbuffered transfers; buffered ones carry the same data.
-    fd = ::open(native->c_str(), openFlags, mode);
-    direct = false;
+  int fd = -1;
+  int openFlags = base | (creates ? O_CREAT | O_EXCL : 0);
+  for (int attempt = 0; attempt < 4 && fd < 0; ++attempt) {
+    fd = ::open(native->c_str(), openFlags | (direct ? O_DIRECT : 0), mode);
+    if (fd >= 0) break;
+    const int error = errno;
+    if (error == EEXIST && (openFlags & O_EXCL) != 0 && disposition != CREATE_NEW) {
+      openFlags &= ~(O_CREAT | O_EXCL);  // It exists: open it as it is.
+      existed = true;
+    } else if (error == EISDIR && backup) {
+      openFlags = O_CLOEXEC | O_RDONLY | O_DIRECTORY;  // A folder opens for its times only.
+      direct = false;
+    } else if (error == EINVAL && direct) {
+      // The file system refuses unbuffered transfers; buffered ones carry the same data. An
+      // exclusive create got as far as making the file.
+      direct = false;
+      openFlags &= ~O_EXCL;
+    } else {
+      if (error == EEXIST && disposition == CREATE_NEW) {
+        Fail(ERROR_FILE_EXISTS);
+      } else {
+        FailErrno(error, &*native);
+      }
+      return INVALID_HANDLE_VALUE;
+    }
   }
   if (fd < 0) {
-    FailErrno(errno, &*native);
+    Fail(ERROR_GEN_FAILURE);
     return INVALID_HANDLE_VALUE;
   }
   auto file = std::make_shared<FileObject>();
@@ -210,8 +213,15 @@ HANDLE CreateFileW(std::u16string_view path, DWORD access, DWORD share, const vo
     FailErrno(errno);
     return INVALID_HANDLE_VALUE;
   }
+  if (S_ISDIR(st.st_mode) && !backup) {
+    Fail(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (S_ISDIR(st.st_mode)) direct = false;
   // Transfers wait for their data like on any other file.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  }
   file->path = *native;
   file->access = access;
   file->share = share;
@@ -220,6 +230,9 @@ HANDLE CreateFileW(std::u16string_view path, DWORD access, DWORD share, const vo
   file->direct = direct;
   file->directory = S_ISDIR(st.st_mode);
   file->stream = S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode);
+  file->type = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)  ? FILE_TYPE_PIPE
+               : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? FILE_TYPE_CHAR
+                                                            : FILE_TYPE_DISK;
   file->device = st.st_dev;
   file->inode = st.st_ino;
   if (!RegisterShare(*file)) {
@@ -360,14 +373,7 @@ bool DiscardFileCache(HANDLE handle) {
 DWORD GetFileType(HANDLE handle) {
   auto file = FileOf(handle);
   if (!file) return FILE_TYPE_UNKNOWN;
-  struct stat st {};
-  if (::fstat(file->fd, &st) != 0) {
-    FailErrno(errno);
-    return FILE_TYPE_UNKNOWN;
-  }
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
-  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return FILE_TYPE_CHAR;
-  return FILE_TYPE_DISK;
+  return file->type;
 }
 
 bool SetFileTime(HANDLE handle, const FILETIME* /*creation*/, const FILETIME* lastAccess,

@@ -34,7 +34,8 @@ struct FileObject : Object {
   bool direct = false;
   bool directory = false;
   bool stream = false;  // A FIFO or device: transfers ignore the offset.
-  bool volume = false;  // A drive's mount root opened as "\\.\X:".
+  bool volume = false;
+  DWORD type = FILE_TYPE_DISK;  // What GetFileType answers, known at the open.  // A drive's mount root opened as "\\.\X:".
   dev_t device = 0;
   ino_t inode = 0;
   std::uint64_t shareId = 0;  // Entry in the share table while the handle is open.

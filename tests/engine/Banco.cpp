@@ -129,4 +129,22 @@ void Banco::Terminar() {
   TThread::WaitForAll(30000);
 }
 
+TDHilo* Banco::DestinoEnVolumen(const std::string& montaje, const std::u16string& nombre, std::uint32_t id) {
+  InstallDriveTable({{u'E', Carpeta(u'E'), DRIVE_FIXED, u"", id - 1, 512},
+                     {u'F', montaje, DRIVE_REMOVABLE, nombre, id, 512},
+                     {u'G', Carpeta(u'G'), DRIVE_FIXED, u"", id + 1, 4096}});
+  auto* F = new TDHilo(ajustes);
+  THRec rec;
+  rec.Nombre = nombre;
+  rec.Letra = u'F';
+  rec.ID = id;
+  rec.MaxSectorSize = 4096;
+  F->SetAppRec(rec);
+  if (!Esperar([&] { return F->Identidad().Letra == u'F'; })) return nullptr;
+  AsignarOrigen(u'E');
+  F->AsignarOD(Hilo(u'E'));
+  F->EsDestino();
+  return F;
+}
+
 }  // namespace prueba

@@ -41,6 +41,9 @@ class Banco {
   void EncolarOperaciones(const TFRec& R);
   // Queues a record in the origin's file list, with its totals.
   void EncolarRegistro(std::unique_ptr<TFRec> R);
+  // A destination on a real volume beside the bench's folders: E stays the origin, F is the
+  // volume, G the bench's G. The caller withdraws it (EliminarDestinosList) before the end.
+  TDHilo* DestinoEnVolumen(const std::string& montaje, const std::u16string& nombre, std::uint32_t id);
   // Withdraws a destination the way the window's cancel does.
   void Retirar(char16_t letra);
   // Ends every worker the way the window's close does and waits for them.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -14,7 +15,9 @@
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/ports.h"
+#include "platform/drives.h"
 #include "platform/process.h"
+#include "platform/strings.h"
 #include "tests/engine/Banco.h"
 
 namespace {
@@ -374,6 +377,55 @@ TEST(Copia, ATreeThroughTheFileListReachesFourDrives) {
   EXPECT_EQ(data.dwFileAttributes, win32::FILE_ATTRIBUTE_ARCHIVE | win32::FILE_ATTRIBUTE_READONLY);
   ASSERT_TRUE(win32::GetFileAttributesExW(u"\\\\?\\H:\\arbol\\uno\\dos\\tres\\.oculto", &data));
   EXPECT_EQ(data.dwFileAttributes, win32::FILE_ATTRIBUTE_ARCHIVE | win32::FILE_ATTRIBUTE_HIDDEN);
+}
+
+// To an exFAT stick (exfat-fuse on a loop device): the tree arrives byte for byte with its
+// sizes, and the same-file check a second run makes takes every copy for its source. exFAT
+// as exfat-fuse writes it keeps last-write times to the whole second (truncated), so a time
+// at 59.9 s stays in its minute.
+TEST(Copia, ATreeReachesAnExfatStickAndASecondRunFindsItCopied) {
+  prueba::LoopVolume stick("exfat", 64, 512, "LLAVE");
+  if (!stick.ok()) GTEST_SKIP() << stick.error();
+  Banco banco({{u'E', 512}, {u'G', 4096}});
+  TDHilo* F = banco.DestinoEnVolumen(stick.mountPoint(), u"LLAVE", 0x2046);
+  ASSERT_NE(F, nullptr);
+
+  const std::string e = banco.Carpeta(u'E');
+  ::mkdir((e + "/fotos").c_str(), 0755);
+  const std::vector<Archivo> files = {{"fotos/cero", 0}, {"fotos/uno", 1}, {"fotos/chico", 5000},
+                                      {"fotos/grande", 3 * 2097152 + 17}, {"fotos/fijo", 700, true}};
+  unsigned seed = 30;
+  for (const Archivo& a : files) {
+    prueba::WriteFile(e + "/" + a.nombre, prueba::Pattern(a.talla, seed++));
+    if (a.soloLectura) ::chmod((e + "/" + a.nombre).c_str(), 0444);
+    timespec times[2] = {{kSegundos, 0}, {kSegundos + 3, 900000000}};  // 12:34:59.9
+    ::utimensat(AT_FDCWD, (e + "/" + a.nombre).c_str(), times, 0);
+  }
+  banco.EncolarRegistro(banco.Registro("fotos", {u'G'}));
+  for (const Archivo& a : files) {
+    auto R = banco.Registro(a.nombre, {u'G'});
+    R->DList.push_back(F);
+    banco.EncolarRegistro(std::move(R));
+  }
+  // The folder record went to G alone; the stick's folder is made for its first file.
+  ASSERT_TRUE(Esperar([&] { return F->GetDFin() > 0 && F->GetDPos() == F->GetDFin(); }));
+  EXPECT_EQ(F->GetLEC(), 0u);
+  for (const Archivo& a : files) {
+    const std::string copia = stick.mountPoint() + "/" + a.nombre;
+    EXPECT_EQ(prueba::ReadFile(copia), prueba::ReadFile(e + "/" + a.nombre)) << a.nombre;
+    struct stat st {};
+    ASSERT_EQ(::stat(copia.c_str(), &st), 0) << a.nombre;
+    EXPECT_EQ(st.st_size, static_cast<off_t>(a.talla)) << a.nombre;
+    EXPECT_EQ(st.st_mtim.tv_sec, kSegundos + 3) << a.nombre;
+    std::u16string nombre = win32::NameFromNative(a.nombre);
+    std::replace(nombre.begin(), nombre.end(), u'/', u'\\');
+    win32::WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(win32::GetFileAttributesExW(Camino(u'E', nombre), &data));
+    EXPECT_TRUE(MismoArchivo(Camino(u'F', nombre), static_cast<std::int64_t>(a.talla), data.ftLastWriteTime))
+        << a.nombre << " would be copied again";
+  }
+  // The stick is withdrawn as the window's cancel does; the bench ends the others.
+  banco.Hilo(u'E')->EliminarDestinosList.Add(F);
 }
 
 }  // namespace

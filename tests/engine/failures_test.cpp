@@ -224,21 +224,8 @@ TEST(Fallos, ADestinationThatRunsOutOfSpaceIsSetAsideAndTheOthersFinish) {
   Pitidos pitidos;
   Banco banco({{u'E', 512}, {u'G', 4096}});
   // The small volume joins as drive F.
-  std::vector<win32::TestDrive> table = {{u'E', banco.Carpeta(u'E'), win32::DRIVE_FIXED, u"", 0x1045, 512},
-                                         {u'F', small.mountPoint(), win32::DRIVE_REMOVABLE, u"CHICO", 0x1046, 512},
-                                         {u'G', banco.Carpeta(u'G'), win32::DRIVE_FIXED, u"", 0x1047, 4096}};
-  win32::InstallDriveTable(table);
-  auto* F = new TDHilo(banco.ajustes);
-  THRec rec;
-  rec.Nombre = u"CHICO";
-  rec.Letra = u'F';
-  rec.ID = 0x1046;
-  rec.MaxSectorSize = 4096;
-  F->SetAppRec(rec);
-  ASSERT_TRUE(Esperar([&] { return F->Identidad().Letra == u'F'; }));
-  banco.AsignarOrigen(u'E');
-  F->AsignarOD(banco.Hilo(u'E'));
-  F->EsDestino();
+  TDHilo* F = banco.DestinoEnVolumen(small.mountPoint(), u"CHICO", 0x1046);
+  ASSERT_NE(F, nullptr);
 
   prueba::WriteFile(banco.Carpeta(u'E') + "/grande", prueba::Pattern(20 << 20, 3));
   prueba::WriteFile(banco.Carpeta(u'E') + "/despues", prueba::Pattern(1000, 4));

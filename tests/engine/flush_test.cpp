@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <deque>
 #include <cstring>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "engine/DHilo.h"
 #include "engine/FRec.h"
 #include "engine/OperacionesDestino.h"
+#include "engine/OperacionesOrigen.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/ports.h"
@@ -52,8 +54,8 @@ std::size_t PaginasEnCache(const std::string& path) {
 }
 
 // Runs one destination operation on the calling thread and waits for its completion.
-bool Ejecutar(TEspera& op, HANDLE port, HANDLE& file, std::uint32_t sector = 512) {
-  op.ExeIO(port, sector, u'F', file);
+bool Ejecutar(TEspera& op, HANDLE port, HANDLE& file, std::uint32_t sector = 512, char16_t letra = u'F') {
+  op.ExeIO(port, sector, letra, file);
   DWORD bytes = 0;
   ULONG_PTR key = 0;
   OVERLAPPED* overlapped = nullptr;
@@ -196,6 +198,39 @@ TEST(Volcado, ADriveShowsItsWorkDoneOnlyAfterItsLastFlush) {
   EXPECT_EQ(antes.load(), 0) << "a row showed 100 % before its copies were stamped";
   EXPECT_TRUE(sellado(u'F'));
   EXPECT_TRUE(sellado(u'G'));
+}
+
+// The origin reads a small file through the cache and drops its pages at its close, unless
+// destinations split off behind the others will have it read again.
+TEST(Volcado, ASmallSourceLeavesTheCacheUnlessItIsToBeReadAgain) {
+  Banco banco({{u'E', 512}, {u'F', 512}});
+  HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, 0, 0, 1);
+  const std::string fuente = banco.Carpeta(u'E') + "/fuente";
+  prueba::WriteFile(fuente, prueba::Pattern(20000, 5));
+  // Dirty pages are never dropped: a source is read from the device, clean.
+  const int fd = ::open(fuente.c_str(), O_RDONLY);
+  ::fsync(fd);
+  ::close(fd);
+  for (const bool otra : {false, true}) {
+    TFRec R;
+    R.ONombre = R.DNombre = u"fuente";
+    R.Talla = 20000;
+    R.OtraLectura = otra;
+    std::deque<std::unique_ptr<TEspera>> ops;
+    R.LlenarIOList(banco.Hilo(u'E'), ops);
+    ASSERT_EQ(ops.size(), 3u);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(Ejecutar(*ops[0], port, file, 512, u'E'));
+    ASSERT_TRUE(ops[1]->CrearBuf(0));
+    ASSERT_TRUE(Ejecutar(*ops[1], port, file, 512, u'E'));
+    ASSERT_TRUE(Ejecutar(*ops[2], port, file, 512, u'E'));
+    if (otra) {
+      EXPECT_GT(PaginasEnCache(fuente), 0u) << "the second read would go to the device again";
+    } else {
+      EXPECT_EQ(PaginasEnCache(fuente), 0u) << "the source's pages stayed in the cache";
+    }
+  }
+  CloseHandle(port);
 }
 
 // A worker's placeholder ends as soon as work is added to a list it takes from, however long

@@ -63,6 +63,10 @@ LoopVolume::LoopVolume(const std::string& type, std::uint64_t megabytes, unsigne
     error_ = "mkntfs or ntfs-3g is missing";
     return;
   }
+  if (type == "exfat" && Run("command -v mkfs.exfat mount.exfat-fuse >/dev/null 2>&1") != 0) {
+    error_ = "mkfs.exfat (exfatprogs) or mount.exfat-fuse (exfat-fuse) is missing";
+    return;
+  }
   image_ = dir_ / "volume.img";
   mountPoint_ = dir_ / "mnt";
   ::mkdir(mountPoint_.c_str(), 0755);
@@ -80,6 +84,10 @@ LoopVolume::LoopVolume(const std::string& type, std::uint64_t megabytes, unsigne
   if (type == "ntfs") {
     make = "mkntfs -q -F -f -s " + std::to_string(sectorSize) + " -L '" + label + "' " + device_;
     mount = "ntfs-3g " + device_ + " '" + mountPoint_ + "'";
+  } else if (type == "exfat") {
+    // As a USB stick comes formatted; the kernel here has no exfat driver, so FUSE mounts it.
+    make = "mkfs.exfat " + (label.empty() ? "" : "-L '" + label + "' ") + device_;
+    mount = "mount.exfat-fuse " + device_ + " '" + mountPoint_ + "'";
   } else {
     make = "mkfs." + type + " -q -F " + (label.empty() ? "" : "-L '" + label + "' ") + device_;
     mount = "mount " + device_ + " '" + mountPoint_ + "'";

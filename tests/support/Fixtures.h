@@ -26,7 +26,8 @@ class TempDir {
 std::optional<std::string> LoopUnavailable();
 
 // A file system of the given type on a loop device over an image file, mounted on a fresh
-// folder; unmounted and detached at the end. type is "ext4" or "ntfs" (through ntfs-3g).
+// folder; unmounted and detached at the end. type is "ext4", "ntfs" (through ntfs-3g) or
+// "exfat" (exfatprogs, mounted through exfat-fuse).
 class LoopVolume {
  public:
   LoopVolume(const std::string& type, std::uint64_t megabytes, unsigned sectorSize, const std::string& label);
