@@ -34,6 +34,11 @@ bool GetDiskFreeSpaceExW(std::u16string_view root, std::uint64_t* freeToCaller,
 // The native mount root of a lettered drive, for display (the row's tooltip).
 std::optional<std::string> DriveRoot(char16_t letter);
 
+// Not a Windows service (Windows sends the window a device-change message instead): a number
+// that changes whenever a file system is mounted or unmounted, watched on the kernel's mount
+// table by a thread of the platform. 0 where the mount table cannot be watched.
+std::uint64_t MountTableGeneration();
+
 // A drive that a test installs in place of the mount table: a folder under a letter.
 struct TestDrive {
   char16_t letter = u'C';

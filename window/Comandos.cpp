@@ -122,6 +122,7 @@ void TFormDList::ToolButtonAjusteProgresoClick() {
 }
 
 void TFormDList::TimerVTimer() {
+  VigilarMontajes();
   for (TDHilo* worker : DList) worker->OnTime();
   DListBox->viewport()->update();
   PBMemoria->update();

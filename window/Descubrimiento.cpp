@@ -58,7 +58,19 @@ TDHilo* TFormDList::BuscarPorLetra(const std::vector<TDHilo*>& lista, char16_t L
   return at < 0 ? nullptr : lista[static_cast<std::size_t>(at)];
 }
 
+// A stick plugged in or pulled out gets or loses its row without a click. A burst of changes
+// (a stick with several partitions) is taken in one refresh.
+void TFormDList::VigilarMontajes() {
+  const std::uint64_t actual = MountTableGeneration();
+  const bool asentada = actual == montajesPendientes_;
+  montajesPendientes_ = actual;
+  if (actual == 0 || actual == montajesVistos_ || !asentada) return;
+  if (operacionEnCurso_ || !ToolButtonActualizar->isEnabled()) return;
+  ToolButtonActualizarClick();
+}
+
 void TFormDList::ToolButtonActualizarClick() {
+  montajesVistos_ = MountTableGeneration();
   ToolButtonActualizar->setEnabled(false);
   try {
     const int focused = DListBox->currentRow();

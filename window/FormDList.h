@@ -165,6 +165,9 @@ class TFormDList : public QWidget {
   void ToolButtonSumarRestarClick();
   void ToolButtonAjusteProgresoClick();
   void TimerVTimer();
+  // Refreshes the drives when the mount table changed and has settled, outside any drop,
+  // listing or job.
+  void VigilarMontajes();
   void PBMemoriaPaint(QPainter& canvas, int W, int H);
   int DListBoxMeasureItem() const;
   void DrawItem(QPainter& canvas, int Index, const QRect& Rect, bool seleccionada, bool enfocada);
@@ -285,6 +288,10 @@ class TFormDList : public QWidget {
   bool destruida_ = false;
   bool operacionEnCurso_ = false;
   bool cierrePendiente_ = false;
+  // Mount-table generations: the one the drives were last refreshed at, and the one seen at
+  // the last tick (a refresh waits for a tick without a new change). Window thread only.
+  std::uint64_t montajesVistos_ = 0;
+  std::uint64_t montajesPendientes_ = 0;
   QString archivoTrabajo_;  // The job file of the first save, reused by the next ones.
   friend class TRecorridoEnCurso;
   TRecorrido* recorrido_ = nullptr;  // The walk in progress, for as long as it runs.

@@ -557,6 +557,11 @@ void UseSystemDriveTable() {
   scanned = true;
 }
 
+std::uint64_t MountTableGeneration() {
+  StartWatcher();
+  return mountGeneration.load();
+}
+
 namespace detail {
 
 std::optional<std::string> RootOfLetter(char16_t letter) {

@@ -256,4 +256,36 @@ TEST(Fallos, ADestinationThatRunsOutOfSpaceIsSetAsideAndTheOthersFinish) {
   banco.Hilo(u'E')->EliminarDestinosList.Add(F);
 }
 
+// A stick pulled in the middle of a copy (its mount detached with umount -l): its row shows
+// the error, the other drive gets every file byte for byte, the origin goes on to the end,
+// and the stick's worker ends when it is withdrawn.
+TEST(Fallos, ADestinationPulledMidCopyFailsAloneAndNothingWaitsForIt) {
+  prueba::LoopVolume stick("ext4", 128, 512, "LLAVE");
+  if (!stick.ok()) GTEST_SKIP() << stick.error();
+  Pitidos pitidos;
+  Banco banco({{u'E', 512}, {u'G', 4096}});
+  banco.ajustes.TiempoError = 2000;
+  TDHilo* F = banco.DestinoEnVolumen(stick.mountPoint(), u"LLAVE", 0x3046);
+  ASSERT_NE(F, nullptr);
+  const std::vector<std::string> names = {"grande", "uno", "dos", "tres"};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    prueba::WriteFile(banco.Carpeta(u'E') + "/" + names[i], prueba::Pattern(i == 0 ? 60 << 20 : 200000, static_cast<unsigned>(i)));
+    auto R = banco.Registro(names[i], {u'G'});
+    R->DList.push_back(F);
+    banco.EncolarRegistro(std::move(R));
+  }
+  ASSERT_TRUE(Esperar([&] { return F->GetDPos() > 0; }));
+  ASSERT_EQ(prueba::Run("umount -l '" + stick.mountPoint() + "'"), 0);
+  EXPECT_TRUE(Esperar([&] { return F->GetLEC() != 0; })) << "the pulled stick's row shows no error";
+  for (const std::string& name : names) {
+    EXPECT_TRUE(Esperar([&] { return prueba::ReadFile(banco.Carpeta(u'G') + "/" + name) == prueba::ReadFile(banco.Carpeta(u'E') + "/" + name); }))
+        << name;
+  }
+  TDHilo* E = banco.Hilo(u'E');
+  EXPECT_TRUE(Esperar([&] { return E->GetDPos() == E->GetDFin(); })) << "the origin stopped";
+  const std::int64_t antes = TDHilo::Vivos();
+  E->EliminarDestinosList.Add(F);
+  EXPECT_TRUE(Esperar([&] { return TDHilo::Vivos() == antes - 1; })) << "the stick's worker waits for ever";
+}
+
 }  // namespace

@@ -168,4 +168,31 @@ TEST(Descubrimiento, TheIDListIsSortedByTheSerialsItHolds) {
   }
 }
 
+// A stick mounted while the program runs gets its row without a click and takes a drop; when
+// it is unmounted its row goes. The mount is real (a loop volume, bound where the drive table
+// expects drive F), so the window hears of it from the kernel's mount table.
+TEST(Descubrimiento, AStickMountedWhileRunningGetsItsRowAndTakesADrop) {
+  prueba::LoopVolume stick("ext4", 32, 512, "LLAVE");
+  if (!stick.ok()) GTEST_SKIP() << stick.error();
+  prueba::TempDir sitio;
+  const std::string punto = sitio / "llave";
+  Ventana v(prueba::Unidades{{u'E'}, {u'F', DRIVE_REMOVABLE, u"LLAVE", 0x77, 512, punto}});
+  EXPECT_EQ(Letras(v.form()), (std::vector<char16_t>{u'E'})) << "not mounted yet";
+  ::mkdir(punto.c_str(), 0755);
+  ASSERT_EQ(prueba::Run("mount --bind '" + stick.mountPoint() + "' '" + punto + "'"), 0);
+  EXPECT_TRUE(EsperarVentana([&] { return Letras(v.form()) == std::vector<char16_t>{u'E', u'F'}; }, 10000))
+      << "no row for the stick without a click";
+  prueba::WriteFile(v.Carpeta(u'E') + "/foto.jpg", prueba::Pattern(300000, 9));
+  v.Seleccionar({u'F'});
+  v.Soltar({v.Carpeta(u'E') + "/foto.jpg"});
+  EXPECT_TRUE(EsperarVentana([&] {
+    return prueba::ReadFile(punto + "/foto.jpg") == prueba::ReadFile(v.Carpeta(u'E') + "/foto.jpg") &&
+           v.Hilo(u'F')->GetDPos() == v.Hilo(u'F')->GetDFin();
+  })) << "the drop did not reach the stick";
+  ASSERT_EQ(prueba::Run("umount '" + punto + "'"), 0);
+  ::rmdir(punto.c_str());
+  EXPECT_TRUE(EsperarVentana([&] { return Letras(v.form()) == std::vector<char16_t>{u'E'}; }, 10000))
+      << "the pulled stick kept its row";
+}
+
 }  // namespace
