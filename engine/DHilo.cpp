@@ -132,6 +132,11 @@ std::u16string TDHilo::GetCapacidad() const {
   return Capacidad;
 }
 
+std::vector<std::pair<std::u16string, DWORD>> TDHilo::Fallidos() const {
+  std::lock_guard guard(TextosLock);
+  return fallidos_;
+}
+
 std::u16string TDHilo::GetVelocidad() const {
   std::lock_guard guard(TextosLock);
   return Velocidad;
@@ -165,7 +170,8 @@ void TDHilo::Execute() {
         // The next transfer starts before the finished one is handed on, so that the device
         // is never idle; but a placeholder may wait a whole turn, and what finished must not
         // wait with it.
-        const bool espera = typeid(*IONext) == typeid(TEspera);
+        const TEspera& siguiente = *IONext;
+        const bool espera = typeid(siguiente) == typeid(TEspera);
         if (espera) terminada();
         const HANDLE antes = IOFile;
         IONext->ExeIO(IOCP, HRec.SectorSize, HRec.Letra, IOFile);
@@ -173,12 +179,16 @@ void TDHilo::Execute() {
         if (!espera) terminada();
       } else {
         const DWORD code = GetLastError();
-        if (LEC.load() == 0) LEC.store(code);
+        // A failure the operation itself reported (not a time-out) may concern its file only.
+        const bool deArchivo = !EsElOrigen() && overlapped != nullptr && FalloDeArchivo(code, HRec.Letra);
+        if (LEC.load() == 0 && !deArchivo) LEC.store(code);
         // Nothing arrived in time: the transfer may still be the kernel's.
         if (overlapped == nullptr) CancelarTransferencia(IOLast);
         try {
           if (EsElOrigen()) {
             ErrorOrigen();
+          } else if (deArchivo) {
+            ErrorArchivo(code);
           } else {
             ErrorDestino();
           }
@@ -258,12 +268,20 @@ void TDHilo::ContinuarDestino() {
   if (porVolcar && VolcadoDebido()) {
     IONext = Volcado();
   } else {
+    // What is left of a file that failed on this drive is dropped unexecuted.
+    std::vector<std::unique_ptr<TEspera>> descartadas;
     IOList.Con([&](std::deque<std::unique_ptr<TEspera>>& list) {
+      while (!descarte_.empty() && !list.empty() && list.front()->DNombre == descarte_) {
+        descartadas.push_back(std::move(list.front()));
+        list.pop_front();
+      }
       if (!list.empty()) {
+        descarte_.clear();
         IONext = std::move(list.front());
         list.pop_front();
       }
     });
+    for (auto& op : descartadas) origen->LiberarIOList.Add(std::move(op));
     if (IONext) {
       seco_ = false;
     } else if (porVolcar && seco_) {

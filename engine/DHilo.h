@@ -90,6 +90,10 @@ class TDHilo : public win32::TThread {
   std::u16string GetCapacidad() const;
   std::u16string GetVelocidad() const;
 
+  // Files this destination could not hold (its name, and the reason), oldest first.
+  std::vector<std::pair<std::u16string, win32::DWORD>> Fallidos() const;
+  std::uint32_t GetErrorArchivo() const { return errorArchivo_.load(); }
+
   std::int64_t GetDPos() const { return DPos.load(); }
   std::int64_t GetDFin() const { return DFin.load(); }
   std::uint32_t GetLEC() const { return LEC.load(); }
@@ -135,6 +139,10 @@ class TDHilo : public win32::TThread {
   void EliminarDestinos();
   void ErrorOrigen();
   void ErrorDestino();
+  // A destination's failure that concerns one file only (a name or size its file system
+  // cannot hold): that file leaves this drive, which goes on with the rest.
+  static bool FalloDeArchivo(win32::DWORD code, char16_t letra);
+  void ErrorArchivo(win32::DWORD code);
   void ReponerFR();
   void Destruir();
   // Cancels the transfer an operation started and dequeues its completion, so that the
@@ -166,6 +174,7 @@ class TDHilo : public win32::TThread {
   // Finished copies not yet flushed, the bytes of theirs still in the page cache, when the
   // oldest was finished, and whether the last placeholder was a short one for a dry queue.
   std::vector<TSello> sellos_;
+  std::u16string descarte_;  // DNombre of a failed file whose remaining operations are dropped.
   std::int64_t sucios_ = 0;
   std::chrono::steady_clock::time_point primerSello_{};
   bool seco_ = false;
@@ -177,6 +186,7 @@ class TDHilo : public win32::TThread {
   std::atomic<std::int64_t> DPos{0};
   std::atomic<std::int64_t> DFin{0};
   std::atomic<std::uint32_t> LEC{0};
+  std::atomic<std::uint32_t> errorArchivo_{0};  // The last file-level failure; the drive went on.
   std::atomic<std::uint32_t> sectorSize_{512};
   std::atomic<std::uint32_t> maxSectorSize_{512};
   std::atomic<TDHilo*> OD{nullptr};
@@ -194,6 +204,7 @@ class TDHilo : public win32::TThread {
   THRec AppRec;
   THRec hrecVisible_;
   TVistaOperacion vistaUltima_, vistaError_;
+  std::vector<std::pair<std::u16string, win32::DWORD>> fallidos_;
 };
 
 TListaPorID OrdenarPorID(const std::vector<TDHilo*>& workers);

@@ -51,9 +51,14 @@ std::u16string CarpetaDe(const std::u16string& camino) {
   return cut == std::u16string::npos ? std::u16string() : camino.substr(0, cut + 1);
 }
 
+// A folder the drive cannot hold (a name its file system refuses) fails at once with the
+// reason; the files under it fail one by one, and the drive goes on with the rest.
 void TCrearCarpeta::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE& IOFile) {
   const std::u16string P = Camino(Letra, DNombre);
-  if (GetFileAttributesW(P) == INVALID_FILE_ATTRIBUTES) ForceDirectories(P);
+  if (GetFileAttributesW(P) == INVALID_FILE_ATTRIBUTES && !ForceDirectories(P)) {
+    PostarFallo(CP, *this, GetLastError());
+    return;
+  }
   SetFileAttributesW(P, FAtributos);
   Estampar(P, FTiempo, IOFile);
   IOFile = INVALID_HANDLE_VALUE;
@@ -67,11 +72,13 @@ void TCrearArchivoVacio::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE&
   if (GetFileAttributesW(carpeta) == INVALID_FILE_ATTRIBUTES) ForceDirectories(carpeta);
   Reemplazable(P);
   IOFile = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, CREATE_ALWAYS, kVacio, 0);
-  if (IOFile != INVALID_HANDLE_VALUE) {
-    CerrarIOFile(IOFile);
-    Estampar(P, FTiempo, IOFile);
-    SetFileAttributesW(P, FAtributos);
+  if (IOFile == INVALID_HANDLE_VALUE) {
+    PostarFallo(CP, *this, GetLastError());
+    return;
   }
+  CerrarIOFile(IOFile);
+  Estampar(P, FTiempo, IOFile);
+  SetFileAttributesW(P, FAtributos);
   IOFile = INVALID_HANDLE_VALUE;
   PostarVacio(CP);
 }
@@ -93,10 +100,19 @@ void TCrearArchivo::ExeIO(HANDLE CP, std::uint32_t SectorSize, char16_t Letra, H
     Reemplazable(P);
     IOFile = CreateFileW(P, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, 0);
   }
-  if (IOFile == INVALID_HANDLE_VALUE) return;  // No completion: the wait times out.
+  // The failure is posted at once with its reason: a name the drive refuses fails that file
+  // only (TDHilo::ErrorArchivo), without a wait for the time-out.
+  if (IOFile == INVALID_HANDLE_VALUE) {
+    PostarFallo(CP, *this, GetLastError());
+    return;
+  }
   if (!pequeno) {
     FijarLongitud(IOFile, Redondear(FTalla, SectorSize));
-    SetEndOfFile(IOFile);
+    // A file larger than the file system allows (4 GiB on FAT32) fails here, not at a write.
+    if (!SetEndOfFile(IOFile) && GetLastError() == ERROR_FILE_TOO_LARGE) {
+      PostarFallo(CP, *this, ERROR_FILE_TOO_LARGE);
+      return;
+    }
   }
   CreateIoCompletionPort(IOFile, CP, 0, 1);
   PostarVacio(CP);

@@ -132,6 +132,10 @@ void TDHilo::OnTime() {
       const TDateTime end = Now() + static_cast<double>(DFin.load() - VRec->Pos) / static_cast<double>(speed) / 86400.0;
       texto = TallaStr(speed) + u"/Seg. Termina " + FormatLongTime(end);
     }
+    // A file the drive could not hold: the drive goes on, and its row says why one failed.
+    if (const std::uint32_t archivo = errorArchivo_.load(); archivo != 0) {
+      texto += (texto.empty() ? u"(" : u" (") + TextoError(archivo) + u")";
+    }
     std::lock_guard guard(TextosLock);
     Velocidad = std::move(texto);
   } catch (...) {
@@ -156,7 +160,7 @@ void TDHilo::Pintar(TLienzo& Canvas, const TRect& RD) {
     std::u16string top = rec.Nombre + u" (" + rec.Letra + u") " + capacidad;
     const int mid = RD.Top + (RD.Bottom - RD.Top) / 2;
     const std::int64_t w = RD.Right - RD.Left;
-    Canvas.SetBrushColor(error == 0 ? PaintBoxColor->load() : Ajustes.ColorError.load());
+    Canvas.SetBrushColor(error == 0 && errorArchivo_.load() == 0 ? PaintBoxColor->load() : Ajustes.ColorError.load());
     if (dfin != 0) {
       top += u" " + Utf16Decimal(dpos * 100 / dfin) + u"% " + velocidad;
       Canvas.FillRect({RD.Left, RD.Top, RD.Left + static_cast<int>((dpos * 65536 / dfin) * w / 65536), mid});
@@ -187,7 +191,7 @@ std::u16string TDHilo::GetWebStr() {
   const std::int64_t dfin = DFin.load();
   if (dfin != 0) {
     line += u" " + Utf16Decimal(DPos.load() * 100 / dfin) + u"% " + velocidad;
-    const std::uint32_t error = LEC.load();
+    const std::uint32_t error = LEC.load() != 0 ? LEC.load() : errorArchivo_.load();
     if (error != 0) line += u"(" + TextoError(error) + u")";
   }
   return line;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "platform/drives.h"
 #include "platform/ports.h"
 #include "platform/process.h"
+#include "platform/strings.h"
 #include "tests/engine/Banco.h"
 
 namespace {
@@ -162,13 +164,15 @@ TEST(Fallos, AFailedCutIsReportedAtOnceWithItsOwnCode) {
     iol.back()->FTalla = iol.back()->FPos = 1LL << 62;  // What the close cuts the copy to.
   });
   TDHilo* F = banco.Hilo(u'F');
+  // A size the file system cannot hold fails that file only; a full disk, the drive.
+  const auto codigo = [&] { return F->GetLEC() != 0 ? F->GetLEC() : F->GetErrorArchivo(); };
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(Esperar([&] { return F->GetLEC() != 0; }, 10000)) << "reported well before TiempoError";
+  ASSERT_TRUE(Esperar([&] { return codigo() != 0; }, 10000)) << "reported well before TiempoError";
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_NE(F->GetLEC(), win32::WAIT_TIMEOUT);
-  EXPECT_TRUE(F->GetLEC() == win32::ERROR_FILE_TOO_LARGE || F->GetLEC() == win32::ERROR_DISK_FULL ||
-              F->GetLEC() == win32::ERROR_INVALID_PARAMETER)
-      << F->GetLEC();
+  EXPECT_NE(codigo(), win32::WAIT_TIMEOUT);
+  EXPECT_TRUE(codigo() == win32::ERROR_FILE_TOO_LARGE || codigo() == win32::ERROR_DISK_FULL ||
+              codigo() == win32::ERROR_INVALID_PARAMETER)
+      << codigo();
   EXPECT_EQ(Talla(banco.Carpeta(u'F') + "/corte"), -1) << "the wrong copy is deleted";
 }
 
@@ -286,6 +290,60 @@ TEST(Fallos, ADestinationPulledMidCopyFailsAloneAndNothingWaitsForIt) {
   const std::int64_t antes = TDHilo::Vivos();
   E->EliminarDestinosList.Add(F);
   EXPECT_TRUE(Esperar([&] { return TDHilo::Vivos() == antes - 1; })) << "the stick's worker waits for ever";
+}
+
+// Names an exFAT stick cannot hold (characters Windows refuses, a control character) fail on
+// the stick only, file by file, and a folder it cannot make fails with what is under it; the
+// stick goes on with the rest, and lists what failed.
+TEST(Fallos, NamesAStickCannotHoldFailAloneAndTheRestArrives) {
+  prueba::LoopVolume stick("exfat", 64, 512, "LLAVE");
+  if (!stick.ok()) GTEST_SKIP() << stick.error();
+  Pitidos pitidos;
+  Banco banco({{u'E', 512}, {u'G', 4096}});
+  banco.ajustes.TiempoError = 20000;  // Every failure must come at once, not at the time-out.
+  TDHilo* F = banco.DestinoEnVolumen(stick.mountPoint(), u"LLAVE", 0x4046);
+  ASSERT_NE(F, nullptr);
+  const std::string e = banco.Carpeta(u'E');
+  const std::string raro = std::string("mal") + '\x01' + "carpeta";
+  ::mkdir((e + "/" + raro).c_str(), 0755);
+  const std::vector<std::pair<std::string, std::size_t>> files = {
+      {"bueno1", 3000},  {"mal?nombre", 100}, {"mal:dos", 3 * 2097152 + 5}, {raro + "/dentro", 50},
+      {"medio|grande", 2097153}, {"bueno2", 2 * 2097152 + 9}, {"bueno3", 1}};
+  unsigned seed = 60;
+  for (const auto& [name, size] : files) prueba::WriteFile(e + "/" + name, prueba::Pattern(size, seed++));
+  const auto encolar = [&](const std::string& name) {
+    auto R = banco.Registro(name, {u'G'});
+    R->DList.push_back(F);
+    banco.EncolarRegistro(std::move(R));
+  };
+  encolar(raro);
+  for (const auto& file : files) encolar(file.first);
+  const std::vector<std::string> buenos = {"bueno1", "bueno2", "bueno3"};
+  ASSERT_TRUE(Esperar([&] { return F->GetDFin() > 0 && F->GetDPos() == F->GetDFin(); }, 15000))
+      << "the stick did not finish the rest";
+  EXPECT_EQ(F->GetLEC(), 0u) << "the stick was set aside";
+  for (const std::string& name : buenos) {
+    EXPECT_EQ(prueba::ReadFile(stick.mountPoint() + "/" + name), prueba::ReadFile(e + "/" + name)) << name;
+  }
+  for (const auto& file : files) {
+    EXPECT_TRUE(Esperar([&] { return prueba::ReadFile(banco.Carpeta(u'G') + "/" + file.first) == prueba::ReadFile(e + "/" + file.first); }))
+        << file.first << " on the other drive";
+  }
+  std::vector<std::u16string> fallidos;
+  for (const auto& [name, code] : F->Fallidos()) {
+    fallidos.push_back(name);
+    EXPECT_NE(code, 0u);
+  }
+  const auto nombre = [](std::string native) {
+    std::u16string n = win32::NameFromNative(native);
+    std::replace(n.begin(), n.end(), u'/', u'\\');
+    return n;
+  };
+  EXPECT_EQ(fallidos, (std::vector<std::u16string>{nombre(raro), nombre("mal?nombre"), nombre("mal:dos"),
+                                                   nombre(raro + "/dentro"), nombre("medio|grande")}));
+  EXPECT_NE(F->GetErrorArchivo(), 0u) << "the row does not say that files failed";
+  EXPECT_TRUE(Esperar([] { return BloquesVivos() == 0; })) << "dropped operations kept their buffers";
+  banco.Hilo(u'E')->EliminarDestinosList.Add(F);
 }
 
 }  // namespace

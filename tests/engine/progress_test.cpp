@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/OperacionesOrigen.h"
+
 #include "engine/DHilo.h"
 #include "engine/Lienzo.h"
 #include "engine/OperacionesDestino.h"
@@ -200,9 +202,9 @@ TEST_F(Fila, WebLineWithoutWorkAndWithAnError) {
   EXPECT_EQ(canvas.rellenos.size(), 1u) << "no bars";
   EXPECT_EQ(canvas.textos[0].text, u"Disco F (F) ");
 
-  // A file that cannot be created posts nothing: the wait times out.
+  // An operation that starts nothing (a drive that does not answer): the wait times out.
   banco.ajustes.TiempoError = 300;
-  auto create = std::make_unique<TCrearArchivo>();
+  auto create = std::make_unique<TArchivoAusente>();
   create->DNombre = u"..\\fuera";
   create->FTalla = 10;
   create->FStr = u" 10.00 Byte";

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/OperacionesOrigen.h"
+
 #include "engine/OperacionesDestino.h"
 #include "platform/memory.h"
 #include "tests/window/Ventana.h"
@@ -171,8 +173,8 @@ TEST(Comandos, RowsShowBothLinesWithBarsInTheirColours) {
     v.Hilo(d)->AddDFin(1000);
     Avanzar(v.Hilo(d), 800);
   }
-  // G fails: a file that cannot be created posts nothing, and the wait times out.
-  auto create = std::make_unique<TCrearArchivo>();
+  // G fails: an operation that starts nothing (a drive that does not answer) times out.
+  auto create = std::make_unique<TArchivoAusente>();
   create->DNombre = u"..\\fuera";
   v.Hilo(u'G')->AddDFin(1000);
   v.Hilo(u'G')->IOList.Add(std::move(create));

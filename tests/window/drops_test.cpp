@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/OperacionesOrigen.h"
+
 #include "engine/OperacionesDestino.h"
 #include "platform/strings.h"
 #include "tests/window/Ventana.h"
@@ -258,7 +260,7 @@ TEST_F(Soltar, TheOriginAndDrivesInErrorAreUnselectedAndGetNothing) {
   v.form().Ajustes().TiempoError = 300;
   v.Seleccionar({});
   v.Soltar({E("Libro.pdf")});
-  auto create = std::make_unique<TCrearArchivo>();
+  auto create = std::make_unique<TArchivoAusente>();
   create->DNombre = u"..\\fuera";
   v.Hilo(u'F')->IOList.Add(std::move(create));
   ASSERT_TRUE(EsperarVentana([&] { return v.Hilo(u'F')->GetLEC() != 0; }));
