@@ -58,6 +58,7 @@ TEditorVariables::TEditorVariables(TFormDList* form) : QTableWidget(kFilas, 2, f
   verticalHeader()->setDefaultSectionSize(20);
   setColumnWidth(0, 263);
   setColumnWidth(1, 116);
+  horizontalHeader()->setStretchLastSection(true);  // The values follow the window's width.
   setFrameShape(QFrame::NoFrame);
   setToolTip(QStringLiteral("Presione enter para validar sus datos."));
   setItemDelegate(new TDelegadoVariables(form));

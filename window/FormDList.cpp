@@ -8,11 +8,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QScrollBar>
 #include <QPainter>
 #include <QScreen>
 #include <QTabWidget>
@@ -20,9 +22,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "engine/Progreso.h"
+#include "platform/locale.h"
 #include "platform/memory.h"
 #include "platform/process.h"
 #include "platform/strings.h"
@@ -220,14 +225,37 @@ void TFormDList::FormCreate() {
   ProgresoTexto.clear();
   ProgresoValor = 0;
   DList.clear();
-  Colocar();
   ToolButtonActualizarClick();
+  // As wide as its texts need (the user may resize it; rows and gauge follow), then placed.
+  resize(std::max(width(), AnchoNecesario()), height());
+  Colocar();
   if (DListBox->count() > 0) {
     DListBox->setCurrentRow(DListBox->count() - 1);
     DListBox->item(DListBox->count() - 1)->setSelected(true);
   }
   setWindowTitle(Texto(kNombreAplicacion));
   TimerV->start();
+}
+
+int TFormDList::AnchoNecesario() const {
+  const QFontMetrics m(font());
+  std::u16string nombre = u"Disco extraible";
+  for (TDHilo* DH : DList) {
+    const std::u16string n = DH->GetAppRec().Nombre;
+    if (m.horizontalAdvance(Texto(n)) > m.horizontalAdvance(Texto(nombre))) nombre = n;
+  }
+  // The longest forms the row's and the gauge's texts take.
+  const std::u16string fila = nombre + u" (W) Faltan " + TallaStr(999999999999) + u" 100% " + TallaStr(999999999) +
+                              u"/Seg. Termina " + FormatLongTime(0.999988);
+  const std::u16string medidor = u" Memoria ocupada 100%, Libre " + TallaStr(999999999999) + u" ";
+  const QMargins margenes = layout() != nullptr ? layout()->contentsMargins() : QMargins();
+  const int marco = margenes.left() + margenes.right();
+  const int filas = m.horizontalAdvance(Texto(fila)) + 2 * DListBox->frameWidth() +
+                    DListBox->verticalScrollBar()->sizeHint().width() + 4;
+  const int barra = ToolBarHerramientas->sizeHint().width() + m.horizontalAdvance(Texto(medidor));
+  const int ajustes = GroupBoxColores->sizeHint().width() + ValueListEditorVariables->columnWidth(0) +
+                      ValueListEditorVariables->columnWidth(1) + 24;
+  return std::max({filas, barra, ajustes}) + marco;
 }
 
 // At the right edge of the screen, three capital letters' width from it.

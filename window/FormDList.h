@@ -264,6 +264,12 @@ class TFormDList : public QWidget {
   void CrearPanelAjustes();
   void AplicarValoresPorDefecto();
   void Colocar();
+  // The width the texts need in the window's font: a row's top line for the widest drive
+  // name, the toolbar with the gauge's text, the settings grid. Public for tests.
+ public:
+  int AnchoNecesario() const;
+
+ private:
   // Shows or hides the window above all others.
   void EncimaDeTodas(bool encima);
   void HabilitarBarra(bool habilitada);

@@ -64,11 +64,13 @@ TEST(Arrastre, ARealDragCopiesTheFolderToTheSelectedDrives) {
   const std::string window = geometry.substr(0, geometry.find('\n'));
   std::this_thread::sleep_for(std::chrono::seconds(1));  // Its first refresh and first paint.
   ASSERT_EQ(prueba::Run(x + "getwindowgeometry --shell " + window, &geometry), 0);
-  int left = 0, top = 0;
+  int left = 0, top = 0, wide = 483, high = 399;
   std::istringstream fields(geometry);
   for (std::string line; std::getline(fields, line);) {
     if (line.rfind("X=", 0) == 0) left = std::stoi(line.substr(2));
     if (line.rfind("Y=", 0) == 0) top = std::stoi(line.substr(2));
+    if (line.rfind("WIDTH=", 0) == 0) wide = std::stoi(line.substr(6));
+    if (line.rfind("HEIGHT=", 0) == 0) high = std::stoi(line.substr(7));
   }
   std::string height;
   prueba::Run("DISPLAY=" + pantalla.display() + " '" VERTILO_ARRASTRAR "' --fila", &height);
@@ -109,7 +111,7 @@ TEST(Arrastre, ARealDragCopiesTheFolderToTheSelectedDrives) {
   EXPECT_NE(::stat((otro.mountPoint() + "/Fotos").c_str(), &st), 0) << "an unselected drive gets nothing";
   std::this_thread::sleep_for(std::chrono::milliseconds(700));  // The rows show the end.
   prueba::Run("DISPLAY=" + pantalla.display() + " '" VERTILO_CAPTURA "' '" VERTILO_CAPTURA_ARRASTRE "' " +
-              std::to_string(left) + " " + std::to_string(top) + " 483 399");
+              std::to_string(left) + " " + std::to_string(top) + " " + std::to_string(wide) + " " + std::to_string(high));
   vertilo.Senal(SIGTERM);
   EXPECT_EQ(vertilo.Esperar(15000), std::optional<int>(0));
 }

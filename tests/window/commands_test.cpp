@@ -11,6 +11,10 @@
 #include "engine/OperacionesOrigen.h"
 
 #include "engine/OperacionesDestino.h"
+#include <QScrollBar>
+
+#include "engine/Progreso.h"
+#include "platform/locale.h"
 #include "platform/memory.h"
 #include "tests/window/Ventana.h"
 #include "window/Aplicacion.h"
@@ -239,6 +243,36 @@ TEST(Comandos, TheFailureReportOpensAboveTheWindow) {
   EXPECT_TRUE(EsperarVentana([&] { return !finder.isActive(); }, 5000)) << "the report was shown";
   EXPECT_EQ(parent, &v.form());
   EXPECT_TRUE(onTop);
+}
+
+// The window is as wide as its texts: a row's top line at its longest for the widest drive
+// name, the toolbar beside the gauge's text, the settings grid without a scroll bar; and when
+// the user widens it, rows and gauge follow.
+TEST(Comandos, TheWindowIsAsWideAsItsTextsAndItsPartsFollowAResize) {
+  Ventana v(prueba::Unidades{{u'C'}, {u'E', DRIVE_REMOVABLE, u"RESPALDO DE FOTOS 2016"}, {u'F', DRIVE_REMOVABLE}});
+  TFormDList& f = v.form();
+  f.show();
+  prueba::Procesar(100);
+  const QFontMetrics m(f.font());
+  const std::u16string velocidad = TallaStr(123456789) + u"/Seg. Termina " + FormatLongTime(0.5);
+  for (TDHilo* DH : f.Dispositivos()) {
+    const THRec rec = DH->Identidad();
+    const std::u16string fila = rec.Nombre + u" (" + rec.Letra + u") " + DH->GetCapacidad() + u" 100% " + velocidad;
+    EXPECT_LE(m.horizontalAdvance(Texto(fila)), f.DListBox->viewport()->width()) << "a row's text is cut";
+  }
+  const QString medidor = Texto(u" Memoria ocupada 100%, Libre " + TallaStr(99999999999));
+  EXPECT_LE(m.horizontalAdvance(medidor), f.PBMemoria->width()) << "the gauge's text is cut";
+  f.ToolButtonAjusteProgresoClick();  // The settings open above the rows.
+  prueba::Procesar(100);
+  EXPECT_FALSE(f.ValueListEditorVariables->horizontalScrollBar()->isVisible()) << "the settings grid scrolls sideways";
+  f.ToolButtonAjusteProgresoClick();
+
+  const int lista = f.DListBox->viewport()->width(), medidorAncho = f.PBMemoria->width();
+  f.resize(f.width() + 200, f.height() + 100);
+  prueba::Procesar(100);
+  EXPECT_EQ(f.DListBox->viewport()->width(), lista + 200) << "the rows do not follow";
+  EXPECT_EQ(f.PBMemoria->width(), medidorAncho + 200) << "the gauge does not follow";
+  EXPECT_EQ(f.DListBox->visualItemRect(f.DListBox->item(0)).width(), f.DListBox->viewport()->width());
 }
 
 }  // namespace
