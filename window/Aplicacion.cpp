@@ -50,6 +50,8 @@ bool TAplicacion::notify(QObject* receiver, QEvent* event) {
 int EjecutarAplicacion(int argc, char** argv, const FabricaServidor& fabrica) {
   TAplicacion application(argc, argv);
   application.setQuitOnLastWindowClosed(true);
+  // The icon an installed program finds in the icon theme (hicolor/scalable/apps).
+  application.setWindowIcon(QIcon::fromTheme(QStringLiteral("vertilo")));
   if (QIcon::themeName().isEmpty() && QDir(QStringLiteral("/usr/share/icons/Adwaita")).exists()) {
     QIcon::setThemeName(QStringLiteral("Adwaita"));
   }

@@ -1,5 +1,8 @@
 // The settings: their editor, their validation, the colour swatches and the configuration
-// file next to the program.
+// file next to the program (in the user's configuration folder when it is installed).
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QColorDialog>
 #include <QComboBox>
@@ -16,10 +19,12 @@
 #include <QVBoxLayout>
 
 #include <charconv>
+#include <cstdlib>
 
 #include "engine/Flujos.h"
 #include "engine/Progreso.h"
 #include "engine/Listados.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/strings.h"
 #include "window/FormDList.h"
@@ -186,13 +191,35 @@ std::u16string QuitarEspacios(const std::u16string& text) {
   return out;
 }
 
-std::u16string TFormDList::RutaConfiguracion() const {
-  std::string folder = carpetaConfiguracion_;
-  if (folder.empty()) {
-    const std::string exe = ExecutablePath();
-    folder = exe.substr(0, exe.find_last_of('/'));
+std::string CarpetaDeAjustesPara(const std::string& ejecutable, const std::string& instalada, const char* xdg,
+                                 const char* home) {
+  const std::string propia = ejecutable.substr(0, ejecutable.find_last_of('/'));
+  if (propia != instalada && ::faccessat(AT_FDCWD, propia.c_str(), W_OK, AT_EACCESS) == 0) return propia;
+  std::string base;
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else if (home != nullptr && home[0] != 0) {
+    base = std::string(home) + "/.config";
+  } else {
+    return propia;
   }
-  return NameFromNative(folder + "/") + kNombreAplicacion + u".cfg";
+  return base + "/" + Utf8(kNombreAplicacion);
+}
+
+std::string TFormDList::CarpetaDeAjustes() const {
+  if (!carpetaConfiguracion_.empty()) return carpetaConfiguracion_;
+#ifdef VERTILO_CARPETA_INSTALADA
+  const std::string instalada = VERTILO_CARPETA_INSTALADA;
+#else
+  const std::string instalada;
+#endif
+  const std::string folder = CarpetaDeAjustesPara(ExecutablePath(), instalada, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  ForceDirectories(NameFromNative(folder));
+  return folder;
+}
+
+std::u16string TFormDList::RutaConfiguracion() const {
+  return NameFromNative(CarpetaDeAjustes() + "/") + kNombreAplicacion + u".cfg";
 }
 
 bool TFormDList::ValidarVariable(int Row, const std::u16string& entrada) {

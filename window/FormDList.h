@@ -210,6 +210,8 @@ class TFormDList : public QWidget {
   void ValueListEditorVariablesValidate(int fila, const std::u16string& texto);
   std::u16string Fila(int r) const;
   std::u16string RutaConfiguracion() const;
+  // The folder of the settings and the jobs' default folder (native path).
+  std::string CarpetaDeAjustes() const;
 
   // The status page's view of the window: a copy made on the window's thread.
   TEstadoPagina EstadoWeb() const;
@@ -311,6 +313,11 @@ class TFormDList : public QWidget {
 
 // Record orders and search, shared by drops, listings and remove mode.
 int CompararTexto(const std::u16string& a, const std::u16string& b);
+// The settings' folder for a program at `ejecutable`: its own folder, unless it is installed
+// (in `instalada`) or cannot be written; then $XDG_CONFIG_HOME/Vertilo, or
+// $HOME/.config/Vertilo without it.
+std::string CarpetaDeAjustesPara(const std::string& ejecutable, const std::string& instalada, const char* xdg,
+                                 const char* home);
 int CompararNombre(const TFRec& a, const TFRec& b);
 int CompararLongitud(const TFRec& a, const TFRec& b);
 TFRec* BuscarFR(const std::vector<TFRec*>& lista, const std::u16string& nombre);

@@ -159,6 +159,8 @@ void TFormDList::GuardarLista() {
 
 std::optional<QString> TFormDList::ElegirArchivoConDialogo(bool guardar) {
   QFileDialog dialog(this);
+  // Jobs are kept beside the settings unless the user goes elsewhere.
+  dialog.setDirectory(QString::fromStdString(CarpetaDeAjustes()));
   dialog.setNameFilter(QStringLiteral("Vertilo (*.vrtl)"));
   dialog.setDefaultSuffix(QStringLiteral("vrtl"));
   if (guardar) {

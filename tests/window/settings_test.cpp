@@ -1,5 +1,7 @@
 // The settings: their validation, the configuration file and its damage.
 
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
@@ -272,6 +274,35 @@ TEST(Configuracion, TheServerStartsFromTheStoredRowOrShowsNoWhenThePortIsTaken) 
   }, folder.path());
   EXPECT_FALSE(taken->Activo());
   EXPECT_EQ(v.form().Fila(5), u"No") << "a failed start shows as No after a load";
+}
+
+// Next to the program while it runs from its own folder; in the user's configuration folder
+// once it is installed, or when its folder cannot be written.
+TEST(Configuracion, TheSettingsGoToTheUsersFolderWhenTheProgramIsInstalled) {
+  prueba::TempDir propia;
+  const std::string programa = propia.path() + "/vertilo";
+  const struct {
+    const char* caso;
+    std::string instalada;
+    const char* xdg;
+    const char* home;
+    std::string esperada;
+  } casos[] = {
+      {"run from its folder", "/usr/bin", "/x/conf", "/home/ana", propia.path()},
+      {"installed", propia.path(), "/x/conf", "/home/ana", "/x/conf/Vertilo"},
+      {"installed, no XDG_CONFIG_HOME", propia.path(), nullptr, "/home/ana", "/home/ana/.config/Vertilo"},
+      {"installed, a relative XDG_CONFIG_HOME is ignored", propia.path(), "conf", "/home/ana", "/home/ana/.config/Vertilo"},
+  };
+  for (const auto& c : casos) {
+    EXPECT_EQ(CarpetaDeAjustesPara(programa, c.instalada, c.xdg, c.home), c.esperada) << c.caso;
+  }
+  {
+    prueba::PermisosDeUsuario usuario;
+    ::chmod(propia.path().c_str(), 0555);
+    EXPECT_EQ(CarpetaDeAjustesPara(programa, "/usr/bin", "/x/conf", "/home/ana"), "/x/conf/Vertilo")
+        << "a folder that cannot be written";
+    ::chmod(propia.path().c_str(), 0755);
+  }
 }
 
 }  // namespace
