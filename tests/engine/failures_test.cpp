@@ -350,4 +350,34 @@ TEST(Fallos, NamesAStickCannotHoldFailAloneAndTheRestArrives) {
   banco.Hilo(u'E')->EliminarDestinosList.Add(F);
 }
 
+// FAT32 holds no file of 4 GiB or more: that file fails on the card with its own reason, and
+// the card goes on with the rest. Only through the kernel's vfat driver.
+TEST(Fallos, AFileOfFourGibibytesFailsOnAFat32CardAlone) {
+  prueba::LoopVolume card("vfat", 64, 512, "TARJETA");
+  if (!card.ok()) GTEST_SKIP() << card.error();
+  Banco banco({{u'E', 512}, {u'G', 4096}});
+  banco.ajustes.TiempoError = 20000;
+  TDHilo* F = banco.DestinoEnVolumen(card.mountPoint(), u"TARJETA", 0x5046);
+  ASSERT_NE(F, nullptr);
+  const std::string e = banco.Carpeta(u'E');
+  // Sparse: 4 GiB of zeros that take no room on the source.
+  prueba::WriteFile(e + "/enorme", "x");
+  ASSERT_EQ(::truncate((e + "/enorme").c_str(), 4LL << 30), 0);
+  prueba::WriteFile(e + "/despues", prueba::Pattern(3 * 2097152 + 1, 70));
+  for (const char* name : {"enorme", "despues"}) {
+    auto R = banco.Registro(name, {});
+    R->DList.push_back(F);
+    banco.EncolarRegistro(std::move(R));
+  }
+  ASSERT_TRUE(Esperar([&] { return F->GetDFin() > 0 && F->GetDPos() == F->GetDFin(); }, 60000))
+      << "the card did not go on";
+  EXPECT_EQ(F->GetLEC(), 0u) << "the card was set aside";
+  EXPECT_EQ(prueba::ReadFile(card.mountPoint() + "/despues"), prueba::ReadFile(e + "/despues"));
+  ASSERT_EQ(F->Fallidos().size(), 1u);
+  EXPECT_EQ(F->Fallidos()[0].first, u"enorme");
+  EXPECT_EQ(F->Fallidos()[0].second, win32::ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(::access((card.mountPoint() + "/enorme").c_str(), F_OK), -1) << "no partial copy is left";
+  banco.Hilo(u'E')->EliminarDestinosList.Add(F);
+}
+
 }  // namespace

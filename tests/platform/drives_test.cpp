@@ -2,6 +2,7 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -98,6 +99,40 @@ TEST(SystemDrives, Ext4VolumeShowsItsLabelAndASerialFromItsUuid) {
   ASSERT_TRUE(GetVolumeInformationW(Root(letter), &label, &serial));
   EXPECT_EQ(label, u"DATOS");
   EXPECT_EQ(serial, expected == 0 ? 1 : expected);
+}
+
+// A stick's and a card's label as stored, and the 32-bit volume serial Windows shows as
+// XXXX-XXXX (their UUID's digits). exFAT keeps the label's case; FAT32 is skipped where the
+// kernel has no vfat driver.
+TEST(SystemDrives, ExfatAndFatVolumesShowTheLabelAndSerialWindowsShows) {
+  const struct {
+    const char* type;
+    const char* label;
+    std::u16string expected;
+  } casos[] = {{"exfat", "Llave Azul", u"Llave Azul"}, {"vfat", "TARJETA", u"TARJETA"}};
+  for (const auto& c : casos) {
+    prueba::LoopVolume volume(c.type, 64, 512, c.label);
+    if (!volume.ok()) {
+      std::printf("not tried on %s: %s\n", c.type, volume.error().c_str());
+      continue;
+    }
+    std::string uuid;
+    prueba::Run("blkid -p -o value -s UUID " + volume.device(), &uuid);
+    uuid.erase(std::remove(uuid.begin(), uuid.end(), '-'), uuid.end());
+    ASSERT_GE(uuid.size(), 8u) << c.type;
+    const DWORD expected = static_cast<DWORD>(std::stoul(uuid.substr(0, 8), nullptr, 16));
+    if (std::string(c.type) == "vfat") {
+      EXPECT_EQ(expected, 0x1234ABCDu) << "the serial the card was made with";
+    }
+    UseSystemDriveTable();
+    const char16_t letter = LetterOf(volume.mountPoint());
+    ASSERT_NE(letter, 0) << c.type << " mount is listed";
+    std::u16string label;
+    DWORD serial = 0;
+    ASSERT_TRUE(GetVolumeInformationW(Root(letter), &label, &serial)) << c.type;
+    EXPECT_EQ(label, c.expected) << c.type;
+    EXPECT_EQ(serial, expected) << c.type;
+  }
 }
 
 TEST(SystemDrives, LettersStayWithTheirMountsAndFourKibibyteSectorsShow) {

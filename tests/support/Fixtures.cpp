@@ -67,6 +67,19 @@ LoopVolume::LoopVolume(const std::string& type, std::uint64_t megabytes, unsigne
     error_ = "mkfs.exfat (exfatprogs) or mount.exfat-fuse (exfat-fuse) is missing";
     return;
   }
+  if (type == "vfat") {
+    // FUSE FAT implementations are not faithful (one refuses to extend a file): the kernel's
+    // driver or nothing.
+    if (Run("grep -qw vfat /proc/filesystems || modprobe -q vfat 2>/dev/null") != 0 ||
+        Run("grep -qw vfat /proc/filesystems") != 0) {
+      error_ = "this kernel has no vfat driver (FAT32 is tested only through the kernel's own)";
+      return;
+    }
+    if (Run("command -v mkfs.vfat >/dev/null 2>&1") != 0) {
+      error_ = "mkfs.vfat (dosfstools) is missing";
+      return;
+    }
+  }
   image_ = dir_ / "volume.img";
   mountPoint_ = dir_ / "mnt";
   ::mkdir(mountPoint_.c_str(), 0755);
@@ -88,6 +101,11 @@ LoopVolume::LoopVolume(const std::string& type, std::uint64_t megabytes, unsigne
     // As a USB stick comes formatted; the kernel here has no exfat driver, so FUSE mounts it.
     make = "mkfs.exfat " + (label.empty() ? "" : "-L '" + label + "' ") + device_;
     mount = "mount.exfat-fuse " + device_ + " '" + mountPoint_ + "'";
+  } else if (type == "vfat") {
+    // FAT32 as a card comes formatted, with a serial of its own so that tests know it.
+    make = "mkfs.vfat -F 32 -S " + std::to_string(sectorSize) + " -i 1234ABCD " +
+           (label.empty() ? "" : "-n '" + label + "' ") + device_;
+    mount = "mount -t vfat " + device_ + " '" + mountPoint_ + "'";
   } else {
     make = "mkfs." + type + " -q -F " + (label.empty() ? "" : "-L '" + label + "' ") + device_;
     mount = "mount " + device_ + " '" + mountPoint_ + "'";

@@ -27,7 +27,8 @@ std::optional<std::string> LoopUnavailable();
 
 // A file system of the given type on a loop device over an image file, mounted on a fresh
 // folder; unmounted and detached at the end. type is "ext4", "ntfs" (through ntfs-3g) or
-// "exfat" (exfatprogs, mounted through exfat-fuse).
+// "exfat" (exfatprogs, mounted through exfat-fuse) or "vfat" (FAT32 with serial 1234-ABCD,
+// through the kernel's driver only).
 class LoopVolume {
  public:
   LoopVolume(const std::string& type, std::uint64_t megabytes, unsigned sectorSize, const std::string& label);
