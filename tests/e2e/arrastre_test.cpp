@@ -1,5 +1,6 @@
 // A real drag: another program drags a folder from a loop-mounted drive onto the running
-// program's list, with two destination rows selected, and the copies arrive.
+// program's list, with three destination rows selected (ext4, NTFS, exFAT), and the copies
+// arrive. The window is captured while they are being written.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -35,22 +36,32 @@ bool Igual(const std::string& a, const std::string& b) {
 TEST(Arrastre, ARealDragCopiesTheFolderToTheSelectedDrives) {
   if (auto why = prueba::PantallaNoDisponible()) GTEST_SKIP() << *why;
   if (prueba::Run("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
-  prueba::LoopVolume origen("ext4", 64, 512, "FOTOS");
+  prueba::LoopVolume origen("ext4", 256, 512, "FOTOS");
   if (!origen.ok()) GTEST_SKIP() << origen.error();
-  prueba::LoopVolume uno("ext4", 64, 4096, "RESPALDO");
-  prueba::LoopVolume dos("ntfs", 64, 512, "LLAVE");
+  prueba::LoopVolume uno("ext4", 256, 4096, "RESPALDO");
+  prueba::LoopVolume dos("ntfs", 256, 512, "LLAVE");
+  prueba::LoopVolume tres("exfat", 256, 512, "TARJETA");
   prueba::LoopVolume otro("ext4", 32, 512, "NO");
-  ASSERT_TRUE(uno.ok() && dos.ok() && otro.ok()) << uno.error() << dos.error() << otro.error();
+  ASSERT_TRUE(uno.ok() && dos.ok() && tres.ok() && otro.ok()) << uno.error() << dos.error() << tres.error() << otro.error();
   const std::string tree = origen.mountPoint() + "/Fotos";
   for (const char* folder : {"", "/2016", "/2016/sub"}) ::mkdir((tree + folder).c_str(), 0755);
   prueba::WriteFile(tree + "/2016/a.jpg", prueba::Pattern(5 * 1048576 + 3, 1));
   prueba::WriteFile(tree + "/2016/b.txt", "bee");
   prueba::WriteFile(tree + "/2016/sub/c.txt", prueba::Pattern(4097, 2));
+  // Enough that the capture finds the rows at work.
+  const std::vector<std::string> files = {"/2016/a.jpg", "/2016/b.txt", "/2016/sub/c.txt", "/2016/video1.mp4",
+                                          "/2016/video2.mp4", "/2016/video3.mp4"};
+  for (int i = 1; i <= 3; ++i) {
+    prueba::WriteFile(tree + "/2016/video" + std::to_string(i) + ".mp4", prueba::Pattern(50 * 1048576 + i, 10 + i));
+  }
+  prueba::Run("sync");
 
   const std::vector<std::string> rows = prueba::RaicesListadas();
-  const int rowUno = Fila(rows, uno.mountPoint()), rowDos = Fila(rows, dos.mountPoint());
+  const int rowUno = Fila(rows, uno.mountPoint()), rowDos = Fila(rows, dos.mountPoint()),
+            rowTres = Fila(rows, tres.mountPoint());
   ASSERT_GE(rowUno, 0);
   ASSERT_GE(rowDos, 0);
+  ASSERT_GE(rowTres, 0);
 
   prueba::Pantalla pantalla;
   ASSERT_TRUE(pantalla.ok());
@@ -78,7 +89,9 @@ TEST(Arrastre, ARealDragCopiesTheFolderToTheSelectedDrives) {
   const auto centre = [&](int row) { return std::to_string(top + 6 + row * rowHeight + rowHeight / 2); };
   const std::string column = std::to_string(left + 120);
   ASSERT_EQ(prueba::Run(x + "mousemove " + column + " " + centre(rowUno) + " click 1"), 0);
-  ASSERT_EQ(prueba::Run(x + "keydown ctrl mousemove " + column + " " + centre(rowDos) + " click 1 keyup ctrl"), 0);
+  for (int row : {rowDos, rowTres}) {
+    ASSERT_EQ(prueba::Run(x + "keydown ctrl mousemove " + column + " " + centre(row) + " click 1 keyup ctrl"), 0);
+  }
 
   prueba::Proceso source({VERTILO_ARRASTRAR, tree}, env);
   const auto ready = std::chrono::steady_clock::now() + std::chrono::seconds(15);
@@ -95,9 +108,21 @@ TEST(Arrastre, ARealDragCopiesTheFolderToTheSelectedDrives) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   prueba::Run(x + "mouseup 1");
+  const auto capture = [&] {
+    prueba::Run("DISPLAY=" + pantalla.display() + " '" VERTILO_CAPTURA "' '" VERTILO_CAPTURA_ARRASTRE "' " +
+                std::to_string(left) + " " + std::to_string(top) + " " + std::to_string(wide) + " " +
+                std::to_string(high));
+  };
+  // Soon after the copy starts, when the rows have a speed and an end time to show.
+  struct stat st {};
+  for (int i = 0; i < 1500 && ::stat((uno.mountPoint() + "/Fotos/2016").c_str(), &st) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  capture();
 
-  for (const prueba::LoopVolume* volume : {&uno, &dos}) {
-    for (const char* file : {"/2016/a.jpg", "/2016/b.txt", "/2016/sub/c.txt"}) {
+  for (const prueba::LoopVolume* volume : {&uno, &dos, &tres}) {
+    for (const std::string& file : files) {
       const std::string copy = volume->mountPoint() + "/Fotos" + file;
       bool arrived = false;
       for (int i = 0; i < 600 && !arrived; ++i) {
@@ -107,11 +132,7 @@ TEST(Arrastre, ARealDragCopiesTheFolderToTheSelectedDrives) {
       EXPECT_TRUE(arrived) << copy;
     }
   }
-  struct stat st {};
   EXPECT_NE(::stat((otro.mountPoint() + "/Fotos").c_str(), &st), 0) << "an unselected drive gets nothing";
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // The rows show the end.
-  prueba::Run("DISPLAY=" + pantalla.display() + " '" VERTILO_CAPTURA "' '" VERTILO_CAPTURA_ARRASTRE "' " +
-              std::to_string(left) + " " + std::to_string(top) + " " + std::to_string(wide) + " " + std::to_string(high));
   vertilo.Senal(SIGTERM);
   EXPECT_EQ(vertilo.Esperar(15000), std::optional<int>(0));
 }

@@ -1,6 +1,10 @@
 // Drive discovery on an installed drive table.
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -193,6 +197,61 @@ TEST(Descubrimiento, AStickMountedWhileRunningGetsItsRowAndTakesADrop) {
   ::rmdir(punto.c_str());
   EXPECT_TRUE(EsperarVentana([&] { return Letras(v.form()) == std::vector<char16_t>{u'E'}; }, 10000))
       << "the pulled stick kept its row";
+}
+
+// The origin pulled in the middle of a copy (a lazy unmount: the file being read still
+// reads, every later open fails). The destinations end their open files as incomplete, so no
+// copy is left cut short; the window goes on answering, its destinations can be cancelled,
+// and it closes.
+TEST(Descubrimiento, AnOriginPulledMidCopyLeavesNoCutCopyAndTheWindowGoesOn) {
+  prueba::LoopVolume fuente("ext4", 256, 512, "FOTOS");
+  if (!fuente.ok()) GTEST_SKIP() << fuente.error();
+  prueba::TempDir sitio;
+  const std::string punto = sitio / "fotos";
+  ::mkdir(punto.c_str(), 0755);
+  ASSERT_EQ(prueba::Run("mount --bind '" + fuente.mountPoint() + "' '" + punto + "'"), 0);
+  std::vector<std::string> nombres;
+  for (int i = 0; i < 24; ++i) {
+    nombres.push_back("foto" + std::to_string(i) + ".raw");
+    prueba::WriteFile(punto + "/" + nombres.back(), prueba::Pattern(6 * 1024 * 1024 + i, 40 + i));
+  }
+  std::map<std::string, std::string> originales;
+  for (const std::string& n : nombres) originales[n] = prueba::ReadFile(punto + "/" + n);
+  prueba::Run("sync; echo 3 > /proc/sys/vm/drop_caches");
+  auto v = std::make_unique<Ventana>(
+      prueba::Unidades{{u'E', DRIVE_REMOVABLE, u"FOTOS", 0x91, 512, punto}, {u'F', DRIVE_REMOVABLE}, {u'G', DRIVE_REMOVABLE}});
+  v->form().Ajustes().TiempoError = 500;
+  v->Seleccionar({u'F', u'G'});
+  std::vector<std::string> caminos;
+  for (const std::string& n : nombres) caminos.push_back(punto + "/" + n);
+  v->Soltar(caminos);
+  ASSERT_TRUE(EsperarVentana([&] { return v->Hilo(u'F')->GetDPos() > 0; })) << "the copy did not start";
+  ASSERT_EQ(prueba::Run("umount -l '" + punto + "'"), 0);
+  // Every file that is on a destination is whole; what was cut is gone.
+  const auto sinCortes = [&] {
+    for (char16_t letra : {u'F', u'G'}) {
+      for (const std::string& n : nombres) {
+        const std::string copia = v->Carpeta(letra) + "/" + n;
+        if (::access(copia.c_str(), F_OK) == 0 && prueba::ReadFile(copia) != originales[n]) return false;
+      }
+    }
+    return true;
+  };
+  EXPECT_TRUE(EsperarVentana(sinCortes, 20000)) << "a copy cut short stays on a destination";
+  EXPECT_TRUE(EsperarVentana([&] { return v->Hilo(u'E')->GetLEC() != 0; }, 10000)) << "the origin's row shows no error";
+  prueba::Procesar(1500);
+  EXPECT_TRUE(sinCortes()) << "a retry left a cut copy";
+  int llegados = 0;
+  for (const std::string& n : nombres) llegados += ::access((v->Carpeta(u'F') + "/" + n).c_str(), F_OK) == 0;
+  EXPECT_LT(llegados, static_cast<int>(nombres.size())) << "the copy ended before the pull";
+  const std::int64_t antes = TDHilo::Vivos();
+  v->Seleccionar({u'F', u'G'});
+  v->form().ToolButtonCancelarClick();
+  EXPECT_TRUE(EsperarVentana([&] { return TDHilo::Vivos() == antes - 2; }, 10000)) << "the destinations did not end";
+  const auto start = std::chrono::steady_clock::now();
+  v.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "the window did not close";
+  ::rmdir(punto.c_str());
 }
 
 }  // namespace
