@@ -11,6 +11,7 @@ struct TAjustes {
   std::atomic<std::int64_t> MemoriaTotal{0};             // bytes of physical memory, measured at start
   std::atomic<std::int64_t> MemoriaLibre{1LL << 30};     // bytes the copy must leave free
   std::atomic<bool> UsarCaminoOrigen{true};
+  std::atomic<bool> Verificar{true};  // copies are read back from their device and compared
   std::atomic<std::uint32_t> IntervaloTimer{300};        // milliseconds between timer ticks
   // Milliseconds a cancelled transfer may take to hand back its completion before its
   // operation is given up (kept alive, with its buffer, until the completion comes).

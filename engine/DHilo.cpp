@@ -254,7 +254,11 @@ void TDHilo::ContinuarDestino() {
     ActualizarCapacidad();
     return;
   }
-  if (IOLast && IOLast->PorSellar && LEC.load() == 0) AnotarSello(*IOLast);
+  if (IOLast && LEC.load() == 0) {
+    AnotarTerminada(*IOLast);
+    if (IOLast->PorSellar) AnotarSello(*IOLast);
+    if (const auto* volcado = dynamic_cast<const TVolcarDestino*>(IOLast.get())) AnotarVolcado(volcado->Resultado);
+  }
   origen->LiberarIOList.Add(std::move(IOLast));
   origen->BloqueLiberado();
   IOLast = std::move(IONext);
@@ -304,7 +308,11 @@ void TDHilo::AnotarSello(const TEspera& cierre) {
     DPos.fetch_sub(1);
     primerSello_ = std::chrono::steady_clock::now();
   }
-  sellos_.push_back({cierre.DNombre, cierre.FTiempo, cierre.FAtributos});
+  // A copy is read back only against a checksum for each of its blocks.
+  const bool sumada = static_cast<std::int64_t>(sumas_.size()) == (cierre.FTalla + kBloque - 1) / kBloque;
+  sellos_.push_back({cierre.DNombre, cierre.FTiempo, cierre.FAtributos, cierre.FTalla,
+                     sumada ? std::move(sumas_) : std::vector<std::uint64_t>{}});
+  sumas_.clear();
   if (ArchivoPequeno(cierre.FTalla)) sucios_ += cierre.FTalla;
 }
 
@@ -318,6 +326,7 @@ std::unique_ptr<TEspera> TDHilo::Volcado() {
   volcado->Sellos = std::move(sellos_);
   sellos_.clear();
   volcado->BufBytes = 1;  // The byte held back.
+  volcado->Verificar = Ajustes.Verificar.load();
   sucios_ = 0;
   seco_ = false;
   if (IOLast) CopiarArchivoMostrado(*IOLast, *volcado);
@@ -418,7 +427,7 @@ void TDHilo::Destruir() {
     if (auto* volcado = dynamic_cast<TVolcarDestino*>(IONext.get())) {
       sellos_.insert(sellos_.begin(), volcado->Sellos.begin(), volcado->Sellos.end());
     }
-    if (!sellos_.empty()) VolcarYSellar(HRec.Letra, sellos_);
+    if (!sellos_.empty()) AnotarVolcado(VolcarYSellar(HRec.Letra, sellos_, Ajustes.Verificar.load()));
     sellos_.clear();
   }
   IOLast.reset();

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/Ajustes.h"
+#include "engine/Cuentas.h"
 #include "engine/Espera.h"
 #include "engine/FRec.h"
 #include "engine/Listas.h"
@@ -93,6 +94,15 @@ class TDHilo : public win32::TThread {
   // Files this destination could not hold (its name, and the reason), oldest first.
   std::vector<std::pair<std::u16string, win32::DWORD>> Fallidos() const;
   std::uint32_t GetErrorArchivo() const { return errorArchivo_.load(); }
+  // What this destination did in the run (a copy), and the window's count of the files it
+  // skipped for it: the same file already on the drive, or named by the drive's listing.
+  TCuentas Cuentas() const;
+  void ContarOmitido(bool porListado);
+  // Copies that did not read back as written; from kMalVerificadosDefectuosa the row calls
+  // the drive bad.
+  std::int64_t GetMalVerificados() const { return malVerificados_.load(); }
+  // The row's and status line's word on such a drive; empty below that count.
+  std::u16string AvisoDefectuosa() const;
 
   std::int64_t GetDPos() const { return DPos.load(); }
   std::int64_t GetDFin() const { return DFin.load(); }
@@ -131,6 +141,10 @@ class TDHilo : public win32::TThread {
   // Destination: a finished copy waits for the next flush, which comes when the queue stays
   // dry for a moment, or after enough copies, bytes or time.
   void AnotarSello(const TEspera& cierre);
+  // Destination, for the report and the read-back: a finished operation's checksum, an
+  // empty copy, a flush's stamped and bad copies, the first work.
+  void AnotarTerminada(const TEspera& op);
+  void AnotarVolcado(const TResultadoVolcado& resultado);
   bool VolcadoDebido() const;
   std::unique_ptr<TEspera> Volcado();
   void PrepararSiguiente(std::deque<std::unique_ptr<TEspera>>& iol);
@@ -175,6 +189,8 @@ class TDHilo : public win32::TThread {
   // oldest was finished, and whether the last placeholder was a short one for a dry queue.
   std::vector<TSello> sellos_;
   std::u16string descarte_;  // DNombre of a failed file whose remaining operations are dropped.
+  std::vector<std::uint64_t> sumas_;  // The checksums of the blocks of the copy being written.
+  bool empezado_ = false;             // The run's first work was noted (cuentas_.Inicio).
   std::int64_t sucios_ = 0;
   std::chrono::steady_clock::time_point primerSello_{};
   bool seco_ = false;
@@ -187,6 +203,7 @@ class TDHilo : public win32::TThread {
   std::atomic<std::int64_t> DFin{0};
   std::atomic<std::uint32_t> LEC{0};
   std::atomic<std::uint32_t> errorArchivo_{0};  // The last file-level failure; the drive went on.
+  std::atomic<std::int64_t> malVerificados_{0};  // Mirrors cuentas_.MalVerificados for the row.
   std::atomic<std::uint32_t> sectorSize_{512};
   std::atomic<std::uint32_t> maxSectorSize_{512};
   std::atomic<TDHilo*> OD{nullptr};
@@ -205,6 +222,7 @@ class TDHilo : public win32::TThread {
   THRec hrecVisible_;
   TVistaOperacion vistaUltima_, vistaError_;
   std::vector<std::pair<std::u16string, win32::DWORD>> fallidos_;
+  TCuentas cuentas_;  // Its Fallidos stay empty: fallidos_ holds them.
 };
 
 TListaPorID OrdenarPorID(const std::vector<TDHilo*>& workers);

@@ -71,6 +71,9 @@ class TEspera {
   std::int32_t Plazo = 200;
   // Set by a finished copy whose times and attributes wait for the next flush of its drive.
   bool PorSellar = false;
+  // A write's block checksum, computed once by the origin from the read that filled Buf.
+  std::uint64_t Suma = 0;
+  bool ConSuma = false;
 };
 
 // Block buffers alive now (allocated and not yet freed), for tests and benchmarks.

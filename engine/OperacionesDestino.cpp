@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/Verificacion.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/ports.h"
@@ -163,31 +164,51 @@ void TCerrarArchivoCreado::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDL
   PostarVacio(CP);
 }
 
-DWORD VolcarYSellar(char16_t Letra, const std::vector<TSello>& sellos) {
+TResultadoVolcado VolcarYSellar(char16_t Letra, const std::vector<TSello>& sellos, bool verificar) {
+  TResultadoVolcado resultado;
   const std::u16string volumen{u'\\', u'\\', u'.', u'\\', Letra, u':'};
   HANDLE V = CreateFileW(volumen, GENERIC_READ, kCompartirTodo, nullptr, OPEN_EXISTING, 0, 0);
-  if (V == INVALID_HANDLE_VALUE) return GetLastError();
+  if (V == INVALID_HANDLE_VALUE) {
+    resultado.Fallo = GetLastError();
+    return resultado;
+  }
   const bool volcado = FlushFileBuffers(V);
   const DWORD fallo = volcado ? ERROR_SUCCESS : GetLastError();
   CerrarIOFile(V);
-  if (!volcado) return fallo == ERROR_SUCCESS ? ERROR_GEN_FAILURE : fallo;
+  if (!volcado) {
+    resultado.Fallo = fallo == ERROR_SUCCESS ? ERROR_GEN_FAILURE : fallo;
+    return resultado;
+  }
   // The times go before the attributes: a read-only copy could not be opened to stamp it.
   for (const TSello& sello : sellos) {
     const std::u16string P = Camino(Letra, sello.DNombre);
+    if (verificar && !sello.Sumas.empty()) {
+      if (GanchoAntesDeVerificar) GanchoAntesDeVerificar(P);
+      const DWORD verificada = VerificarCopia(P, sello.FTalla, sello.Sumas);
+      if (verificada == ERROR_FILE_NOT_FOUND) continue;  // Gone meanwhile: nothing to stamp.
+      if (verificada != ERROR_SUCCESS) {
+        // Never stamped, so never taken for its source; deleted, so the next run copies it.
+        DeleteFileW(P);
+        resultado.Malos.emplace_back(&sello, verificada);
+        continue;
+      }
+      ++resultado.Verificados;
+    }
     HANDLE F = CreateFileW(P, GENERIC_WRITE, kCompartirTodo, nullptr, OPEN_EXISTING, kCarpeta, 0);
     if (F == INVALID_HANDLE_VALUE) continue;  // Gone meanwhile: nothing to stamp.
     SetFileTime(F, &sello.FTiempo.CTiempo, &sello.FTiempo.LTiempo, &sello.FTiempo.ETiempo);
     DiscardFileCache(F);
     CerrarIOFile(F);
     SetFileAttributesW(P, sello.FAtributos);
+    resultado.Sellados.push_back(&sello);
   }
-  return ERROR_SUCCESS;
+  return resultado;
 }
 
 void TVolcarDestino::ExeIO(HANDLE CP, std::uint32_t, char16_t Letra, HANDLE&) {
-  const DWORD fallo = VolcarYSellar(Letra, Sellos);
-  if (fallo != ERROR_SUCCESS) {
-    PostarFallo(CP, *this, fallo);
+  Resultado = VolcarYSellar(Letra, Sellos, Verificar);
+  if (Resultado.Fallo != ERROR_SUCCESS) {
+    PostarFallo(CP, *this, Resultado.Fallo);
     return;
   }
   PostarVacio(CP);

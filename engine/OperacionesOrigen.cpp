@@ -5,6 +5,7 @@
 
 #include "engine/DHilo.h"
 #include "engine/OperacionesDestino.h"
+#include "engine/Verificacion.h"
 #include "platform/files.h"
 #include "platform/ports.h"
 
@@ -111,6 +112,8 @@ void TLeerArchivo::ExeIO(HANDLE, std::uint32_t, char16_t, HANDLE& IOFile) {
 }
 
 void TLeerArchivo::OnExeIO() {
+  // One checksum for every destination, of the file's bytes only.
+  const std::uint64_t suma = SumaBloque(Buf, std::min(BufBytes, FTalla - FPos));
   DList.Con([&](const std::vector<TDHilo*>& destinos) {
     // Every share is counted before the first write exists.
     BufCount->fetch_add(static_cast<std::int32_t>(destinos.size()), std::memory_order_relaxed);
@@ -126,6 +129,8 @@ void TLeerArchivo::OnExeIO() {
       w->Bloque = Bloque;
       w->FPos = FPos;
       w->ORec = ORec;
+      w->Suma = suma;
+      w->ConSuma = true;
       // Whole sectors of the destination's own size, counted from the file's true rest
       // (not from the origin's rounding), so that what it writes is what its total expects.
       w->BufBytes = Redondear(std::min(BufBytes, FTalla - FPos), DH->SectorSizeActual());

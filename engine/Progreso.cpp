@@ -136,6 +136,7 @@ void TDHilo::OnTime() {
     if (const std::uint32_t archivo = errorArchivo_.load(); archivo != 0) {
       texto += (texto.empty() ? u"(" : u" (") + TextoError(archivo) + u")";
     }
+    texto += AvisoDefectuosa();
     std::lock_guard guard(TextosLock);
     Velocidad = std::move(texto);
   } catch (...) {
@@ -194,5 +195,13 @@ std::u16string TDHilo::GetWebStr() {
     const std::uint32_t error = LEC.load() != 0 ? LEC.load() : errorArchivo_.load();
     if (error != 0) line += u"(" + TextoError(error) + u")";
   }
-  return line;
+  return line + AvisoDefectuosa();
+}
+
+// Copy after copy that does not read back as written: a stick smaller than it claims, a
+// failing card, a loose port.
+std::u16string TDHilo::AvisoDefectuosa() const {
+  const std::int64_t malos = malVerificados_.load();
+  if (malos < kMalVerificadosDefectuosa) return {};
+  return u" Unidad defectuosa: " + Utf16Decimal(malos) + u" copias no coinciden";
 }

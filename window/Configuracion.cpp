@@ -34,10 +34,10 @@ using namespace win32;
 
 namespace {
 
-constexpr int kFilas = 5;
+constexpr int kFilas = 6;
 // One required digit, then optional ones: 1 to 3 digits, 1 to 2, 1 to 5. In Qt's masks "9"
 // is the required digit and "0" the optional one.
-const char* const kMascaras[kFilas] = {"900", "90", nullptr, "90000", nullptr};
+const char* const kMascaras[kFilas] = {"900", "90", nullptr, "90000", nullptr, nullptr};
 
 // Whole number, optionally signed; nothing else in the text.
 std::optional<std::int64_t> Entero(const std::u16string& text) {
@@ -69,7 +69,7 @@ TEditorVariables::TEditorVariables(TFormDList* form) : QTableWidget(kFilas, 2, f
   setItemDelegate(new TDelegadoVariables(form));
   const char* claves[kFilas] = {"Memoria libre (Gigabytes)", "Esperar respuesta (Segundos)",
                                 "Usar camino del origen (Si/No)", "Puerto web (1..65535)",
-                                "Activar Servidor Web (Si/No)"};
+                                "Activar Servidor Web (Si/No)", "Verificar copias (Si/No)"};
   for (int r = 0; r < kFilas; ++r) {
     auto* key = new QTableWidgetItem(QString::fromUtf8(claves[r]));
     key->setFlags(Qt::ItemIsEnabled);
@@ -90,7 +90,7 @@ TDelegadoVariables::TDelegadoVariables(TFormDList* form) : QStyledItemDelegate(f
 
 QWidget* TDelegadoVariables::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const {
   const int row = index.row();
-  if (row == 2 || row == 4) {
+  if (row == 2 || row == 4 || row == 5) {  // The Si/No rows.
     auto* list = new QComboBox(parent);
     list->addItems({QStringLiteral("Si"), QStringLiteral("No")});
     list->setEditable(false);
@@ -281,6 +281,10 @@ bool TFormDList::ValidarVariable(int Row, const std::u16string& entrada) {
       }
       SetFila(5, text);
       return true;
+    case 6:
+      a.Verificar = text == u"Si";
+      SetFila(6, text);
+      return true;
     default:
       return true;
   }
@@ -306,7 +310,10 @@ void TFormDList::LeerConfiguracion() {
       ajustes_->ColorOrigen = origen;
       ajustes_->ColorDestino = destino;
       ajustes_->ColorError = error;
-      for (int r = 1; r <= kFilas; ++r) ValidarVariable(r, LeerCadena(file));
+      for (int r = 1; r <= 5; ++r) ValidarVariable(r, LeerCadena(file));
+      // Stored after the first five, so that a file written before it reads as before and
+      // ends here: the sixth keeps its default.
+      if (file.Restante() > 0) ValidarVariable(6, LeerCadena(file));
     }
   } catch (const EFlujo&) {
   }
@@ -315,6 +322,7 @@ void TFormDList::LeerConfiguracion() {
   SetFila(3, ajustes_->UsarCaminoOrigen.load() ? u"Si" : u"No");
   SetFila(4, Utf16Decimal(IdHTTPServer->Puerto()));
   SetFila(5, IdHTTPServer->Activo() ? u"Si" : u"No");
+  SetFila(6, ajustes_->Verificar.load() ? u"Si" : u"No");
 }
 
 void TFormDList::GuardarConfiguracion() {

@@ -205,6 +205,7 @@ void TFormDList::AplicarValoresPorDefecto() {
   a.MemoriaLibre = libre;
   a.TiempoError = 15000;
   a.UsarCaminoOrigen = true;
+  a.Verificar = true;
 }
 
 // Step by step as the window is made; no step reports a failure, and the drive list and the

@@ -69,6 +69,7 @@ constexpr OwnText kOwnTexts[] = {
     {ERROR_HANDLE_EOF, "Reached the end of the file.", "Se ha llegado al final del archivo."},
     {ERROR_INVALID_DATA, "The data is invalid.", "Los datos no son válidos."},
     {ERROR_DIRECTORY, "The directory name is invalid.", "El nombre del directorio no es válido."},
+    {ERROR_CRC, "Data error (cyclic redundancy check).", "Error de datos (comprobación de redundancia cíclica)."},
 };
 
 bool SpanishMessages() {

@@ -118,7 +118,7 @@ TEST(Volcado, AFinishedCopyPassesForItsSourceOnlyAfterItsDriveIsFlushed) {
     EXPECT_FALSE(MismoArchivo(Camino(u'F', cierre.DNombre), static_cast<std::int64_t>(c.talla), tiempo.ETiempo))
         << c.nombre << " passes for its source before its flush";
     EXPECT_EQ(GetFileAttributesW(Camino(u'F', cierre.DNombre)) & FILE_ATTRIBUTE_READONLY, 0u) << c.nombre;
-    sellos.push_back({cierre.DNombre, cierre.FTiempo, cierre.FAtributos});
+    sellos.push_back({cierre.DNombre, cierre.FTiempo, cierre.FAtributos, cierre.FTalla, {}});
   }
   TVolcarDestino volcado;
   volcado.Sellos = sellos;
@@ -148,7 +148,7 @@ TEST(Volcado, AFlushThatCannotReachItsDriveStampsNothing) {
   Copiar("dato", prueba::Pattern(3000, 3), tiempo, port, file, cierre);
   const std::string copia = banco.Carpeta(u'F') + "/dato";
   ASSERT_EQ(::rename(banco.Carpeta(u'F').c_str(), (banco.Carpeta(u'F') + ".fuera").c_str()), 0);
-  EXPECT_NE(VolcarYSellar(u'F', {{cierre.DNombre, tiempo, FILE_ATTRIBUTE_READONLY}}), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_NE(VolcarYSellar(u'F', {{cierre.DNombre, tiempo, FILE_ATTRIBUTE_READONLY, 3000, {}}}, true).Fallo, static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_EQ(::rename((banco.Carpeta(u'F') + ".fuera").c_str(), banco.Carpeta(u'F').c_str()), 0);
   EXPECT_FALSE(MismoArchivo(Camino(u'F', cierre.DNombre), 3000, tiempo.ETiempo));
   EXPECT_EQ(GetFileAttributesW(Camino(u'F', cierre.DNombre)) & FILE_ATTRIBUTE_READONLY, 0u);

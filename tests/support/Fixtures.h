@@ -40,6 +40,7 @@ class LoopVolume {
   const std::string& error() const { return error_; }
   const std::string& mountPoint() const { return mountPoint_; }
   const std::string& device() const { return device_; }
+  const std::string& image() const { return image_; }  // the loop device's backing file
 
  private:
   TempDir dir_;

@@ -43,7 +43,8 @@ std::string Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-TEST(Configuracion, DefaultsOnAnEightGibiByteComputerAreTheFiftyFourBytes) {
+// The five rows' 54 bytes as before, then the sixth value.
+TEST(Configuracion, DefaultsOnAnEightGibiByteComputerAreTheFiftyFourBytesAndTheSixthValue) {
   Memoria memoria(8ull << 30);
   prueba::TempDir folder;
   {
@@ -54,7 +55,7 @@ TEST(Configuracion, DefaultsOnAnEightGibiByteComputerAreTheFiftyFourBytes) {
   const std::string expected = Bytes({0x99, 0xA6, 0, 0, 0xFF, 0xA0, 0x80, 0, 0, 0xD2, 0xD2, 0, 0xD2, 0, 0xD2, 0}) +
                                prueba::Contada("2") + prueba::Contada("15") + prueba::Contada("Si") + prueba::Contada("80") + prueba::Contada("No");
   ASSERT_EQ(expected.size(), 54u);
-  EXPECT_EQ(prueba::ReadFile(folder.path() + "/Vertilo.cfg"), expected);
+  EXPECT_EQ(prueba::ReadFile(folder.path() + "/Vertilo.cfg"), expected + prueba::Contada("Si"));
 }
 
 TEST(Configuracion, StoredColoursReachTheSwatches) {
@@ -162,12 +163,13 @@ TEST(Configuracion, ThePortRowAndTheServerRow) {
 TEST(Configuracion, TheEditorHasItsMasksAndPickLists) {
   Ventana v(Unidades{{u'C'}});
   TEditorVariables* editor = v.form().ValueListEditorVariables;
-  EXPECT_EQ(editor->rowCount(), 5);
+  EXPECT_EQ(editor->rowCount(), 6);
   EXPECT_EQ(editor->item(0, 0)->text().toStdString(), "Memoria libre (Gigabytes)");
   EXPECT_EQ(editor->item(4, 0)->text().toStdString(), "Activar Servidor Web (Si/No)");
+  EXPECT_EQ(editor->item(5, 0)->text().toStdString(), "Verificar copias (Si/No)");
   QStyleOptionViewItem option;
-  const char* masks[] = {"900", "90", nullptr, "90000", nullptr};
-  for (int row = 0; row < 5; ++row) {
+  const char* masks[] = {"900", "90", nullptr, "90000", nullptr, nullptr};
+  for (int row = 0; row < 6; ++row) {
     QWidget* widget = editor->itemDelegate()->createEditor(editor, option, editor->model()->index(row, 1));
     if (masks[row] != nullptr) {
       auto* edit = qobject_cast<QLineEdit*>(widget);
@@ -221,7 +223,47 @@ TEST(Configuracion, ValuesTypedInTheEditorAreTakenAndSaved) {
   const std::string saved = prueba::ReadFile(folder.path() + "/Vertilo.cfg");
   ASSERT_GE(saved.size(), 16u);
   EXPECT_EQ(saved.substr(16), prueba::Contada("12") + prueba::Contada("90") + prueba::Contada("Si") + prueba::Contada("8080") +
-                                  prueba::Contada("No"));
+                                  prueba::Contada("No") + prueba::Contada("Si"));
+}
+
+// A file written before the sixth value reads its five rows exactly as before, and the
+// sixth keeps its default; with it, the sixth is read, and only "Si" means yes. The pick
+// list and Enter set it as they set row 3.
+TEST(Configuracion, TheSixthValueIsReadWhenThereAndDefaultsWhenNot) {
+  const std::string head = Bytes({0x99, 0xA6, 0, 0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0});
+  const std::string cinco = prueba::Contada("3") + prueba::Contada("20") + prueba::Contada("No") + prueba::Contada("81") + prueba::Contada("No");
+  const struct {
+    const char* caso;
+    std::string bytes;
+    bool verificar;
+    const char* fila;
+  } casos[] = {
+      {"five values", head + cinco, true, "Si"},
+      {"six, No", head + cinco + prueba::Contada("No"), false, "No"},
+      {"six, si", head + cinco + prueba::Contada("si"), false, "No"},  // as row 3: only "Si" means yes
+      {"six, Si", head + cinco + prueba::Contada("Si"), true, "Si"},
+      {"six, cut short", head + cinco + Bytes({2, 0, 0, 0, 'N'}), true, "Si"},
+  };
+  for (const auto& c : casos) {
+    Memoria memoria(16ull << 30);
+    prueba::TempDir folder;
+    prueba::WriteFile(folder.path() + "/Vertilo.cfg", c.bytes);
+    Ventana v(Unidades{{u'C'}}, {}, folder.path());
+    EXPECT_EQ(v.form().Ajustes().MemoriaLibre.load() >> 30, 3) << c.caso;
+    EXPECT_EQ(v.form().Ajustes().TiempoError.load(), 20000u) << c.caso;
+    EXPECT_FALSE(v.form().Ajustes().UsarCaminoOrigen.load()) << c.caso;
+    EXPECT_EQ(v.servidor->Puerto(), 81) << c.caso;
+    EXPECT_EQ(v.form().Ajustes().ColorError.load(), 0x00090807u) << c.caso;
+    EXPECT_EQ(v.form().Ajustes().Verificar.load(), c.verificar) << c.caso;
+    EXPECT_EQ(v.form().Fila(6), ::Texto16(QString::fromLatin1(c.fila))) << c.caso;
+  }
+  Ventana v(Unidades{{u'C'}});
+  v.form().ValueListEditorVariablesValidate(6, u"No");
+  EXPECT_FALSE(v.form().Ajustes().Verificar.load());
+  v.form().ValueListEditorVariablesKeyPress(6, u"Si");
+  EXPECT_TRUE(v.form().Ajustes().Verificar.load());
+  v.form().ValueListEditorVariablesKeyPress(6, u"   ");
+  EXPECT_TRUE(v.form().Ajustes().Verificar.load()) << "an empty value changes nothing";
 }
 
 // Every kind of damage: the window is made whole, with its drive list.

@@ -1,0 +1,73 @@
+// A destination's report counts and the read-back's results, kept on its worker.
+
+#include <ctime>
+#include <typeinfo>
+
+#include "engine/DHilo.h"
+
+using namespace win32;
+
+namespace {
+
+std::int64_t Ahora() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+}  // namespace
+
+TCuentas TDHilo::Cuentas() const {
+  std::lock_guard guard(TextosLock);
+  TCuentas copia = cuentas_;
+  copia.Fallidos = fallidos_;
+  return copia;
+}
+
+void TDHilo::ContarOmitido(bool porListado) {
+  std::lock_guard guard(TextosLock);
+  ++(porListado ? cuentas_.ListadosOmitidos : cuentas_.IgualesOmitidos);
+}
+
+// Worker thread: an operation completed without error. A write's checksum belongs to the
+// copy being written (a create starts a new one); an empty file is finished at once.
+void TDHilo::AnotarTerminada(const TEspera& op) {
+  if (op.ConSuma) {
+    sumas_.push_back(op.Suma);
+    return;
+  }
+  const std::type_info& tipo = typeid(op);
+  if (tipo == typeid(TCrearArchivo)) sumas_.clear();
+  if (!empezado_ && tipo != typeid(TEspera)) {
+    empezado_ = true;
+    std::lock_guard guard(TextosLock);
+    cuentas_.Inicio = Ahora();
+  }
+  if (tipo == typeid(TCrearArchivoVacio)) {
+    std::lock_guard guard(TextosLock);
+    ++cuentas_.Copiados;
+    cuentas_.Fin = Ahora();
+  }
+}
+
+// A copy that did not read back as written leaves this drive's totals as a failed file
+// does; the drive goes on.
+void TDHilo::AnotarVolcado(const TResultadoVolcado& resultado) {
+  std::int64_t malos = 0;
+  {
+    std::lock_guard guard(TextosLock);
+    for (const TSello* sello : resultado.Sellados) {
+      ++cuentas_.Copiados;
+      cuentas_.BytesCopiados += sello->FTalla;
+    }
+    cuentas_.Verificados += resultado.Verificados;
+    for (const auto& [sello, code] : resultado.Malos) {
+      ++cuentas_.MalVerificados;
+      fallidos_.emplace_back(sello->DNombre, code);
+    }
+    malos = cuentas_.MalVerificados;
+    if (!resultado.Sellados.empty() || !resultado.Malos.empty()) cuentas_.Fin = Ahora();
+  }
+  malVerificados_.store(malos);
+  for (const auto& [sello, code] : resultado.Malos) {
+    errorArchivo_.store(code);
+    DPos.fetch_sub(DTalla(sello->FTalla));
+    AddDFin(-DTalla(sello->FTalla));
+  }
+}
