@@ -114,6 +114,9 @@ int Copiar(const std::string& source, const std::vector<std::string>& dests,
   GlobalMemoryStatusEx(&status);
   ajustes.MemoriaTotal = static_cast<std::int64_t>(status.ullTotalPhys);
   ajustes.MemoriaLibre = std::max<std::int64_t>(ajustes.MemoriaTotal * 3 / 10, 1LL << 30);
+  // Copies are read back as the program does unless VERTILO_BENCH_VERIFICAR=0.
+  const char* verificar = std::getenv("VERTILO_BENCH_VERIFICAR");
+  ajustes.Verificar = verificar == nullptr || std::string(verificar) != "0";
 
   const auto start = Reloj::now();
   std::vector<TDHilo*> workers;

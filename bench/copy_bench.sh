@@ -11,7 +11,8 @@
 # As root the drives are loop-mounted ext4 in direct-I/O mode (512- and 4096-byte sectors);
 # otherwise they are folders and the cache cannot be dropped. Figures only: nothing here passes
 # or fails. VERTILO_BENCH_PARTS="whole" (or a list of whole, grandes, medianos, chicos, exfat,
-# lento) runs only those rows.
+# lento, verificar) runs only those rows. The table's Vertilo runs copy without reading back;
+# the verificar rows give the read-back's cost: the whole data with and without it.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 install_missing
@@ -19,7 +20,7 @@ build build >/dev/null
 # VERTILO_BENCH_BIN compares another build of the driver (an older commit, say).
 BIN="${VERTILO_BENCH_BIN:-$ROOT/build/bench/vertilo_bench}"
 WORK="${VERTILO_BENCH_DIR:-/tmp/vertilo-bench}"
-PARTS="${VERTILO_BENCH_PARTS:-whole grandes medianos chicos exfat lento}"
+PARTS="${VERTILO_BENCH_PARTS:-whole grandes medianos chicos exfat lento verificar}"
 ROOTED=0
 if [ "$(id -u)" -eq 0 ] && [ -e /dev/loop-control ]; then ROOTED=1; fi
 mkdir -p "$WORK"
@@ -103,7 +104,7 @@ measure() {
   before_read=$(read_sectors)
   before_cache=$(cached_kb)
   case $tool in
-    vertilo) out=$("$BIN" copy "$from" "${dests[@]}") ;;
+    vertilo) out=$(VERTILO_BENCH_VERIFICAR="${VERIFICAR:-0}" "$BIN" copy "$from" "${dests[@]}") ;;
     cp)
       local cmd=""
       for d in "${dests[@]}"; do cmd+="cp -r '$from/.' '$d/' & "; done
@@ -157,6 +158,20 @@ for part in grandes medianos chicos; do
 done
 if [ -n "$EXFAT" ]; then
   row exfat+3 "$SRC" "$EXFAT" "${DESTS[@]:0:3}"
+fi
+
+if has verificar; then
+  echo
+  echo "Reading every copy back from its drive (the program's default), whole data, seconds:"
+  for n in 1 4; do
+    off=$(VERIFICAR=0 measure vertilo "$SRC" "${DESTS[@]:0:$n}")
+    on=$(VERIFICAR=1 measure vertilo "$SRC" "${DESTS[@]:0:$n}")
+    line="    N=$n: copy $(field wall "$off") s, copy and read-back $(field wall "$on") s (ratio $(ratio "$(field wall "$on")" "$(field wall "$off")")); per drive:"
+    for i in $(seq 1 "$n"); do
+      line+=" $(field "finish$i" "$off")->$(field "finish$i" "$on")"
+    done
+    echo "$line; read from the source $(field read_mb "$on") MiB"
+  done
 fi
 
 if has lento && [ $ROOTED -eq 1 ] && [ -d /sys/fs/cgroup/blkio ]; then

@@ -1,17 +1,10 @@
 // A destination's report counts and the read-back's results, kept on its worker.
 
-#include <ctime>
 #include <typeinfo>
 
 #include "engine/DHilo.h"
 
 using namespace win32;
-
-namespace {
-
-std::int64_t Ahora() { return static_cast<std::int64_t>(std::time(nullptr)); }
-
-}  // namespace
 
 TCuentas TDHilo::Cuentas() const {
   std::lock_guard guard(TextosLock);
@@ -37,12 +30,12 @@ void TDHilo::AnotarTerminada(const TEspera& op) {
   if (!empezado_ && tipo != typeid(TEspera)) {
     empezado_ = true;
     std::lock_guard guard(TextosLock);
-    cuentas_.Inicio = Ahora();
+    cuentas_.Inicio = Now();
   }
   if (tipo == typeid(TCrearArchivoVacio)) {
     std::lock_guard guard(TextosLock);
     ++cuentas_.Copiados;
-    cuentas_.Fin = Ahora();
+    cuentas_.Fin = Now();
   }
 }
 
@@ -62,7 +55,7 @@ void TDHilo::AnotarVolcado(const TResultadoVolcado& resultado) {
       fallidos_.emplace_back(sello->DNombre, code);
     }
     malos = cuentas_.MalVerificados;
-    if (!resultado.Sellados.empty() || !resultado.Malos.empty()) cuentas_.Fin = Ahora();
+    if (!resultado.Sellados.empty() || !resultado.Malos.empty()) cuentas_.Fin = Now();
   }
   malVerificados_.store(malos);
   for (const auto& [sello, code] : resultado.Malos) {
@@ -70,4 +63,5 @@ void TDHilo::AnotarVolcado(const TResultadoVolcado& resultado) {
     DPos.fetch_sub(DTalla(sello->FTalla));
     AddDFin(-DTalla(sello->FTalla));
   }
+  if (resultado.Fallo == ERROR_SUCCESS) DPos.fetch_add(1);  // The byte AnotarSello held back.
 }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/locale.h"
 #include "platform/types.h"
 
 struct TCuentas {
@@ -16,9 +17,9 @@ struct TCuentas {
   std::int64_t ListadosOmitidos = 0; // skipped: the drive's listing names the file
   std::int64_t Verificados = 0;      // read back from the device and matched
   std::int64_t MalVerificados = 0;   // read back and did not match: deleted, counted as failed
-  // Local times (seconds since the epoch) of the first work and of the last finished; 0: none.
-  std::int64_t Inicio = 0;
-  std::int64_t Fin = 0;
+  // Local date-times of the first work and of the last copy finished; 0: none yet.
+  win32::TDateTime Inicio = 0;
+  win32::TDateTime Fin = 0;
   std::vector<std::pair<std::u16string, win32::DWORD>> Fallidos;  // names and reasons, oldest first
 };
 

@@ -325,7 +325,9 @@ std::unique_ptr<TEspera> TDHilo::Volcado() {
   auto volcado = std::make_unique<TVolcarDestino>();
   volcado->Sellos = std::move(sellos_);
   sellos_.clear();
-  volcado->BufBytes = 1;  // The byte held back.
+  // The byte held back comes back with the flush's results (AnotarVolcado), so that a
+  // drive shows 100 % only once its counts are final.
+  volcado->BufBytes = 0;
   volcado->Verificar = Ajustes.Verificar.load();
   sucios_ = 0;
   seco_ = false;

@@ -53,6 +53,8 @@ bool TFRec::LeerTodo(TStream& S, const TListaPorID& DL) {
     if (!MismoArchivo(Camino(DH->Identidad().Letra, DNombre), Talla, Tiempo.ETiempo)) {
       DList.push_back(DH);
       bound = true;
+    } else if ((Atributos & win32::FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      DH->ContarOmitido(false);  // For the drive's report.
     }
   }
   return bound;

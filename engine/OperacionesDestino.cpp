@@ -179,11 +179,20 @@ TResultadoVolcado VolcarYSellar(char16_t Letra, const std::vector<TSello>& sello
     resultado.Fallo = fallo == ERROR_SUCCESS ? ERROR_GEN_FAILURE : fallo;
     return resultado;
   }
+  if (verificar && GanchoAntesDeVerificar) {
+    for (const TSello& sello : sellos) {
+      if (!sello.Sumas.empty()) GanchoAntesDeVerificar(Camino(Letra, sello.DNombre));
+    }
+  }
+  if (verificar) {
+    for (const TSello& sello : sellos) {
+      if (!sello.Sumas.empty() && ArchivoPequeno(sello.FTalla)) RecargarCopia(Camino(Letra, sello.DNombre));
+    }
+  }
   // The times go before the attributes: a read-only copy could not be opened to stamp it.
   for (const TSello& sello : sellos) {
     const std::u16string P = Camino(Letra, sello.DNombre);
     if (verificar && !sello.Sumas.empty()) {
-      if (GanchoAntesDeVerificar) GanchoAntesDeVerificar(P);
       const DWORD verificada = VerificarCopia(P, sello.FTalla, sello.Sumas);
       if (verificada == ERROR_FILE_NOT_FOUND) continue;  // Gone meanwhile: nothing to stamp.
       if (verificada != ERROR_SUCCESS) {

@@ -18,15 +18,24 @@ std::uint64_t SumaBloque(const void* datos, std::int64_t bytes) {
   return XXH3_64bits(datos, static_cast<std::size_t>(bytes));
 }
 
+void RecargarCopia(const std::u16string& camino) {
+  HANDLE file = CreateFileW(camino, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, 0);
+  if (file == INVALID_HANDLE_VALUE) return;
+  RefreshFileCache(file);
+  CloseHandle(file);
+}
+
 DWORD VerificarCopia(const std::u16string& camino, std::int64_t talla, const std::vector<std::uint64_t>& sumas) {
   const std::int64_t bloques = (talla + kBloque - 1) / kBloque;
   if (static_cast<std::int64_t>(sumas.size()) != bloques) return ERROR_CRC;
-  // Unbuffered, so that the device answers and not the page cache (a file system that
-  // refuses it is read through the cache, whose pages of this copy were dropped).
+  // A large copy unbuffered, so that the device answers and not the page cache (a file
+  // system that refuses it is read through the cache, whose pages of this copy are dropped);
+  // a small one from the pages RecargarCopia has just read from the device.
+  const bool pequeno = ArchivoPequeno(talla);
   HANDLE file = CreateFileW(camino, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+                            (pequeno ? 0 : FILE_FLAG_NO_BUFFERING) | FILE_FLAG_SEQUENTIAL_SCAN, 0);
   if (file == INVALID_HANDLE_VALUE) return GetLastError();
-  DiscardFileCache(file);
+  if (!pequeno) DiscardFileCache(file);
   std::int64_t size = -1;
   DWORD result = ERROR_SUCCESS;
   if (!GetFileSizeEx(file, &size)) {

@@ -48,6 +48,10 @@ bool FlushFileBuffers(HANDLE file);
 // Not a Windows service: drops the file's clean pages from the page cache, so that a copy
 // leaves no cache behind. Pages not yet written out are kept.
 bool DiscardFileCache(HANDLE file);
+// Not a Windows service: drops the file's clean pages and starts reading it anew from the
+// device in the background, so that a later read gets what the device holds without waiting
+// for each file in turn.
+bool RefreshFileCache(HANDLE file);
 // FILE_TYPE_DISK for files and folders, FILE_TYPE_PIPE for FIFOs and sockets,
 // FILE_TYPE_CHAR for devices.
 DWORD GetFileType(HANDLE file);

@@ -5,7 +5,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev liburing-dev libblkid-dev libcpp-httplib-dev libgtest-dev
   fonts-liberation xvfb xauth xdotool ntfs-3g e2fsprogs exfatprogs exfat-fuse dosfstools
-  libxxhash-dev
+  libxxhash-dev dbus-daemon
 )
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

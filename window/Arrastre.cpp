@@ -180,8 +180,16 @@ void TFormDList::RamaAgregar(const TListaRegistros& soltados, std::deque<std::un
       RefrescarProgreso([&] { ProgresoValor = ValorProgreso(static_cast<std::int64_t>(k * n + i), static_cast<std::int64_t>(m * n)); });
       TFRec* R = trabajos[i];
       if (R->EncontrarDestino(DH)) continue;
-      if (BuscarFR(listados, R->ONombre) != nullptr) continue;
-      if (MismoArchivo(Camino(rec.Letra, R->DNombre), R->Talla, R->Tiempo.ETiempo)) continue;
+      // Skipped files count in the drive's report; folders do not.
+      const bool archivo = (R->Atributos & FILE_ATTRIBUTE_DIRECTORY) == 0;
+      if (BuscarFR(listados, R->ONombre) != nullptr) {
+        if (archivo) DH->ContarOmitido(true);
+        continue;
+      }
+      if (MismoArchivo(Camino(rec.Letra, R->DNombre), R->Talla, R->Tiempo.ETiempo)) {
+        if (archivo) DH->ContarOmitido(false);
+        continue;
+      }
       R->DList.push_back(DH);
       DH->AddDFin(DH->DTalla(R->Talla));
     }

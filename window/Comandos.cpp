@@ -88,6 +88,7 @@ void TFormDList::ToolButtonCancelarClick() {
         for (int i = static_cast<int>(DList.size()) - 1; i >= 0; --i) {
           TDHilo* worker = DList[static_cast<std::size_t>(i)];
           if (!worker->Seleccionado) continue;
+          AnotarRetirada(worker);
           OCopia->EliminarFiles(worker);
           OCopia->EliminarDestinosList.Add(worker);
           DList.erase(DList.begin() + i);
@@ -124,6 +125,7 @@ void TFormDList::ToolButtonAjusteProgresoClick() {
 void TFormDList::TimerVTimer() {
   VigilarMontajes();
   for (TDHilo* worker : DList) worker->OnTime();
+  VigilarFin();
   DListBox->viewport()->update();
   PBMemoria->update();
   PublicarEstado();

@@ -137,6 +137,7 @@ void TFormDList::ToolButtonActualizarClick() {
       if (worker->Orden != 0 || worker == OCopia) continue;
       DList.erase(DList.begin() + static_cast<std::ptrdiff_t>(i));
       if (OCopia != nullptr) {
+        AnotarRetirada(worker);
         // Withdrawn from the waiting records before the origin ends it.
         OCopia->EliminarFiles(worker);
         OCopia->EliminarDestinosList.Add(worker);
@@ -175,7 +176,8 @@ void TFormDList::SeleccionarDispositivo(std::uint32_t ID, char16_t Letra) {
 void TFormDList::AsignarOrigen(TDHilo* origen) {
   OCopia = origen;
   origen->EsOrigen();
-  setWindowTitle(Texto(std::u16string(kNombreAplicacion) + u" leyendo desde [" + origen->Identidad().Nombre + u"]"));
+  inicioRun_ = std::time(nullptr);
+  setWindowTitle(Texto(TituloOrigen()));
   for (TDHilo* worker : DList) {
     if (worker == origen) continue;
     worker->AsignarOD(OCopia);

@@ -183,6 +183,7 @@ void TFormDList::CrearControles() {
                                &TFormDList::ToolButtonActualizarClick);
   ToolButtonSumarRestar = boton(7, "Al arrastrar agregar.", true, &TFormDList::ToolButtonSumarRestarClick);
   ToolButtonListar = boton(9, "Crear listado.", true, &TFormDList::ToolButtonListarClick);
+  ToolButtonInforme = boton(12, "Informe de la copia.", true, &TFormDList::ToolButtonInformeClick);
   ToolButtonAjusteProgreso = boton(10, "Ajustes.", true, &TFormDList::ToolButtonAjusteProgresoClick);
   barra->addWidget(ToolBarHerramientas);
   PBMemoria = new TMedidorMemoria(this);
@@ -329,6 +330,10 @@ void TFormDList::FormDestroy() {
   destruida_ = true;
   try {
     GuardarConfiguracion();
+  } catch (...) {
+  }
+  try {
+    GuardarInforme();
   } catch (...) {
   }
   try {

@@ -26,6 +26,10 @@
 #include "engine/Listados.h"
 #include "platform/locale.h"
 #include "platform/types.h"
+#include "window/Informe.h"
+
+class QDialog;
+class QPlainTextEdit;
 
 class QTimer;
 
@@ -158,6 +162,13 @@ class TFormDList : public QWidget {
   void SeleccionarDispositivo(std::uint32_t ID, char16_t Letra = 0);
   void AsignarOrigen(TDHilo* origen);
 
+  // The run's report and its end (Informe.cpp).
+  TInforme Informe() const;
+  std::string RutaInforme() const;  // empty before the run has an origin
+  void GuardarInforme();
+  void ToolButtonInformeClick();
+  void VigilarFin();
+
   // Commands and display.
   void ToolButtonContinuarDetenerClick();
   void ToolButtonPriorizarClick();
@@ -239,6 +250,7 @@ class TFormDList : public QWidget {
   TBotonHerramienta* ToolButtonSumarRestar = nullptr;
   TBotonHerramienta* ToolButtonListar = nullptr;
   TBotonHerramienta* ToolButtonAjusteProgreso = nullptr;
+  TBotonHerramienta* ToolButtonInforme = nullptr;
   TMedidorMemoria* PBMemoria = nullptr;
   QTabWidget* PageControlConfigurar = nullptr;
   QWidget* TabSheetConfigurar = nullptr;
@@ -288,6 +300,10 @@ class TFormDList : public QWidget {
   std::optional<std::uint32_t> ElegirColorConDialogo(std::uint32_t actual);
   std::optional<QString> ElegirArchivoConDialogo(bool guardar);
   std::string IconoDeUnidad(win32::DWORD tipo);
+  TInformeUnidad UnidadDelInforme(TDHilo* worker, bool retirada) const;
+  void AnotarRetirada(TDHilo* worker);
+  void RefrescarInforme();
+  std::u16string TituloOrigen() const;
 
   std::unique_ptr<TAjustes> ajustes_;
   std::string carpetaConfiguracion_;
@@ -301,6 +317,13 @@ class TFormDList : public QWidget {
   std::uint64_t montajesVistos_ = 0;
   std::uint64_t montajesPendientes_ = 0;
   QString archivoTrabajo_;  // The job file of the first save, reused by the next ones.
+  // The run: when it took its origin, the destinations withdrawn from it, whether its end
+  // was announced, and the report's window. Window thread only.
+  std::time_t inicioRun_ = 0;
+  std::vector<TInformeUnidad> retiradas_;
+  bool avisado_ = false;
+  QDialog* ventanaInforme_ = nullptr;
+  QPlainTextEdit* textoInforme_ = nullptr;
   friend class TRecorridoEnCurso;
   TRecorrido* recorrido_ = nullptr;  // The walk in progress, for as long as it runs.
   bool interrumpir_ = false;         // The long operation in progress is to end.

@@ -120,6 +120,17 @@ void Progreso(QPainter& p) {
   p.drawRect(3, 18, 10, 7);
 }
 
+// A page with a check mark: the run's report.
+void Informe(QPainter& p) {
+  p.setBrush(Qt::white);
+  p.drawRect(6, 3, 20, 26);
+  p.setPen(QPen(kTinta, 1.5));
+  for (int y = 8; y <= 14; y += 3) p.drawLine(10, y, 22, y);
+  p.setPen(QPen(kVerde, 3));
+  p.drawLine(10, 20, 14, 25);
+  p.drawLine(14, 25, 23, 15);
+}
+
 }  // namespace
 
 QPixmap ImagenHerramienta(int indice) {
@@ -141,6 +152,7 @@ QPixmap ImagenHerramienta(int indice) {
     case 9: Listar(p); break;
     case 10: Ajustes(p); break;
     case 11: Progreso(p); break;
+    case 12: Informe(p); break;
     default: break;
   }
   return pixmap;

@@ -370,6 +370,15 @@ bool DiscardFileCache(HANDLE handle) {
   return true;
 }
 
+bool RefreshFileCache(HANDLE handle) {
+  auto file = FileOf(handle);
+  if (!file) return false;
+  int error = ::posix_fadvise(file->fd, 0, 0, POSIX_FADV_DONTNEED);
+  if (error == 0) error = ::posix_fadvise(file->fd, 0, 0, POSIX_FADV_WILLNEED);
+  if (error != 0) return FailErrno(error);
+  return true;
+}
+
 DWORD GetFileType(HANDLE handle) {
   auto file = FileOf(handle);
   if (!file) return FILE_TYPE_UNKNOWN;

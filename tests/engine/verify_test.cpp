@@ -19,6 +19,7 @@
 
 #include "engine/DHilo.h"
 #include "engine/Verificacion.h"
+#include "platform/locale.h"
 #include "platform/strings.h"
 #include "tests/engine/Banco.h"
 
@@ -84,7 +85,7 @@ TEST(Verificacion, ACopyToThreeDrivesIsVerifiedAndCountedExactly) {
     bytes += static_cast<std::int64_t>(a.talla);
   }
   ::chmod((e + "/uno").c_str(), 0444);
-  const std::int64_t antes = static_cast<std::int64_t>(std::time(nullptr));
+  const win32::TDateTime antes = win32::Now();
   Encolar(banco, "carpeta", {u'F', u'G', u'H'});
   for (const Archivo& a : files) Encolar(banco, a.nombre, {u'F', u'G', u'H'});
   for (char16_t letra : {u'F', u'G', u'H'}) {
