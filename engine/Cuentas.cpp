@@ -21,12 +21,21 @@ void TDHilo::ContarOmitido(bool porListado) {
 // Worker thread: an operation completed without error. A write's checksum belongs to the
 // copy being written (a create starts a new one); an empty file is finished at once.
 void TDHilo::AnotarTerminada(const TEspera& op) {
+  if (op.Fallida) return;
   if (op.ConSuma) {
     sumas_.push_back(op.Suma);
     return;
   }
   const std::type_info& tipo = typeid(op);
-  if (tipo == typeid(TCrearArchivo)) sumas_.clear();
+  if (tipo == typeid(TCrearArchivo)) {
+    sumas_.clear();
+    if (!retenido_) {
+      DPos.fetch_sub(1);
+      retenido_ = true;
+    }
+  }
+  // A file given up part-way (the source failed): nothing of it waits for a flush.
+  if (tipo == typeid(TCerrarArchivoIncompleto) && sellos_.empty()) DevolverRetenido();
   if (!empezado_ && tipo != typeid(TEspera)) {
     empezado_ = true;
     std::lock_guard guard(TextosLock);
@@ -63,5 +72,12 @@ void TDHilo::AnotarVolcado(const TResultadoVolcado& resultado) {
     DPos.fetch_sub(DTalla(sello->FTalla));
     AddDFin(-DTalla(sello->FTalla));
   }
-  if (resultado.Fallo == ERROR_SUCCESS) DPos.fetch_add(1);  // The byte AnotarSello held back.
+  // Not while a next copy is open: the byte is then held for it.
+  if (resultado.Fallo == ERROR_SUCCESS && IOFile == INVALID_HANDLE_VALUE) DevolverRetenido();
+}
+
+void TDHilo::DevolverRetenido() {
+  if (!retenido_) return;
+  retenido_ = false;
+  DPos.fetch_add(1);
 }

@@ -301,13 +301,10 @@ void TDHilo::ContinuarDestino() {
   ActualizarCapacidad();
 }
 
-// The drive shows its work done only once its copies are on the device: one byte of its
-// progress is held back from its first unflushed copy until the flush that covers it.
+// A finished copy waits for its drive's flush; the byte of progress held back since its
+// create (AnotarTerminada) comes back only with that flush's results.
 void TDHilo::AnotarSello(const TEspera& cierre) {
-  if (sellos_.empty()) {
-    DPos.fetch_sub(1);
-    primerSello_ = std::chrono::steady_clock::now();
-  }
+  if (sellos_.empty()) primerSello_ = std::chrono::steady_clock::now();
   // A copy is read back only against a checksum for each of its blocks.
   const bool sumada = static_cast<std::int64_t>(sumas_.size()) == (cierre.FTalla + kBloque - 1) / kBloque;
   sellos_.push_back({cierre.DNombre, cierre.FTiempo, cierre.FAtributos, cierre.FTalla,
@@ -325,8 +322,7 @@ std::unique_ptr<TEspera> TDHilo::Volcado() {
   auto volcado = std::make_unique<TVolcarDestino>();
   volcado->Sellos = std::move(sellos_);
   sellos_.clear();
-  // The byte held back comes back with the flush's results (AnotarVolcado), so that a
-  // drive shows 100 % only once its counts are final.
+  // The byte held back comes back with the flush's results (AnotarVolcado).
   volcado->BufBytes = 0;
   volcado->Verificar = Ajustes.Verificar.load();
   sucios_ = 0;

@@ -191,6 +191,11 @@ class TDHilo : public win32::TThread {
   std::u16string descarte_;  // DNombre of a failed file whose remaining operations are dropped.
   std::vector<std::uint64_t> sumas_;  // The checksums of the blocks of the copy being written.
   bool empezado_ = false;             // The run's first work was noted (cuentas_.Inicio).
+  // One byte of DPos is held back from a file's create until the flush that covers its copy
+  // (or until the file fails), so that the drive never shows 100 % between a copy's last
+  // write and its flush, read-back and counts.
+  bool retenido_ = false;
+  void DevolverRetenido();
   std::int64_t sucios_ = 0;
   std::chrono::steady_clock::time_point primerSello_{};
   bool seco_ = false;

@@ -71,6 +71,8 @@ class TEspera {
   std::int32_t Plazo = 200;
   // Set by a finished copy whose times and attributes wait for the next flush of its drive.
   bool PorSellar = false;
+  // Set by a destination whose operation failed for its file alone (the drive went on).
+  bool Fallida = false;
   // A write's block checksum, computed once by the origin from the read that filled Buf.
   std::uint64_t Suma = 0;
   bool ConSuma = false;

@@ -96,6 +96,8 @@ void TDHilo::ErrorArchivo(DWORD code) {
   DPos.fetch_sub(cerrado ? DTalla(IOLast->FTalla) : IOLast->FPos);
   AddDFin(-DTalla(IOLast->FTalla));
   descarte_ = IOLast->DNombre;
+  IOLast->Fallida = true;
+  if (sellos_.empty()) DevolverRetenido();
   errorArchivo_.store(code);
   {
     std::lock_guard guard(TextosLock);

@@ -177,6 +177,7 @@ void TFormDList::AsignarOrigen(TDHilo* origen) {
   OCopia = origen;
   origen->EsOrigen();
   inicioRun_ = std::time(nullptr);
+  fechaRun_ = Now();
   setWindowTitle(Texto(TituloOrigen()));
   for (TDHilo* worker : DList) {
     if (worker == origen) continue;

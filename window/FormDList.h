@@ -320,8 +320,10 @@ class TFormDList : public QWidget {
   // The run: when it took its origin, the destinations withdrawn from it, whether its end
   // was announced, and the report's window. Window thread only.
   std::time_t inicioRun_ = 0;
+  win32::TDateTime fechaRun_ = 0;
   std::vector<TInformeUnidad> retiradas_;
   bool avisado_ = false;
+  std::int64_t encargoAvisado_ = 0;  // the run's totals when its end was announced
   QDialog* ventanaInforme_ = nullptr;
   QPlainTextEdit* textoInforme_ = nullptr;
   friend class TRecorridoEnCurso;

@@ -45,12 +45,8 @@ std::string NombreArchivoInforme(std::time_t inicio) {
 }
 
 std::u16string TextoInforme(const TInforme& informe) {
-  std::tm local{};
-  localtime_r(&informe.Inicio, &local);
-  char empezada[32];
-  std::strftime(empezada, sizeof empezada, "%Y-%m-%d %H:%M:%S", &local);
   std::u16string t = u"Vertilo: informe de la copia desde " + informe.Origen + u"\n";
-  t += u"Empezada: " + Utf16(empezada) + u"\n";
+  t += u"Empezada: " + Fecha(informe.InicioFecha) + u"\n";
   if (informe.Unidades.empty()) t += u"\nNinguna unidad ha recibido trabajo.\n";
   for (const TInformeUnidad& u : informe.Unidades) {
     const TCuentas& c = u.Cuentas;
@@ -97,6 +93,7 @@ void TFormDList::AnotarRetirada(TDHilo* worker) {
 TInforme TFormDList::Informe() const {
   TInforme informe;
   informe.Inicio = inicioRun_;
+  informe.InicioFecha = fechaRun_;
   if (OCopia != nullptr) {
     const THRec rec = OCopia->Identidad();
     informe.Origen = rec.Nombre + u" (" + rec.Letra + u":)";
@@ -153,9 +150,12 @@ void TFormDList::VigilarFin() {
   if (OCopia == nullptr) return;
   int listas = 0, conFallos = 0;
   bool trabajo = false, terminado = OCopia->GetDPos() == OCopia->GetDFin();
+  // What the run was given so far: work that came and went between two ticks is a new end.
+  std::int64_t encargado = OCopia->GetDFin();
   for (TDHilo* worker : DList) {
     if (worker == OCopia || (worker->GetDFin() == 0 && worker->GetLEC() == 0)) continue;
     trabajo = true;
+    encargado += worker->GetDFin();
     if (worker->GetLEC() != 0) {
       ++conFallos;
     } else if (worker->GetDPos() != worker->GetDFin()) {
@@ -171,8 +171,9 @@ void TFormDList::VigilarFin() {
     avisado_ = false;
     return;
   }
-  if (avisado_) return;
+  if (avisado_ && encargado == encargoAvisado_) return;
   avisado_ = true;
+  encargoAvisado_ = encargado;
   const std::u16string resultado = TextoTerminado(listas, conFallos);
   setWindowTitle(Texto(TituloOrigen() + u": terminado, " + resultado));
   AvisarEscritorio(u"Vertilo: copia terminada", resultado);

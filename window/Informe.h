@@ -19,7 +19,8 @@ struct TInformeUnidad {
 
 struct TInforme {
   std::u16string Origen;  // "FOTOS (E:)"
-  std::time_t Inicio = 0; // when the run took its origin
+  std::time_t Inicio = 0; // when the run took its origin (names the file)
+  win32::TDateTime InicioFecha = 0;  // the same, as the report shows it
   std::vector<TInformeUnidad> Unidades;
 };
 
