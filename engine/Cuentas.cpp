@@ -51,7 +51,6 @@ void TDHilo::AnotarTerminada(const TEspera& op) {
 // A copy that did not read back as written leaves this drive's totals as a failed file
 // does; the drive goes on.
 void TDHilo::AnotarVolcado(const TResultadoVolcado& resultado) {
-  std::int64_t malos = 0;
   {
     std::lock_guard guard(TextosLock);
     for (const TSello* sello : resultado.Sellados) {
@@ -63,10 +62,8 @@ void TDHilo::AnotarVolcado(const TResultadoVolcado& resultado) {
       ++cuentas_.MalVerificados;
       fallidos_.emplace_back(sello->DNombre, code);
     }
-    malos = cuentas_.MalVerificados;
     if (!resultado.Sellados.empty() || !resultado.Malos.empty()) cuentas_.Fin = Now();
   }
-  malVerificados_.store(malos);
   for (const auto& [sello, code] : resultado.Malos) {
     errorArchivo_.store(code);
     DPos.fetch_sub(DTalla(sello->FTalla));

@@ -306,7 +306,7 @@ void TDHilo::ContinuarDestino() {
 void TDHilo::AnotarSello(const TEspera& cierre) {
   if (sellos_.empty()) primerSello_ = std::chrono::steady_clock::now();
   // A copy is read back only against a checksum for each of its blocks.
-  const bool sumada = static_cast<std::int64_t>(sumas_.size()) == (cierre.FTalla + kBloque - 1) / kBloque;
+  const bool sumada = static_cast<std::int64_t>(sumas_.size()) == BloquesDe(cierre.FTalla);
   sellos_.push_back({cierre.DNombre, cierre.FTiempo, cierre.FAtributos, cierre.FTalla,
                      sumada ? std::move(sumas_) : std::vector<std::uint64_t>{}});
   sumas_.clear();

@@ -98,10 +98,8 @@ class TDHilo : public win32::TThread {
   // skipped for it: the same file already on the drive, or named by the drive's listing.
   TCuentas Cuentas() const;
   void ContarOmitido(bool porListado);
-  // Copies that did not read back as written; from kMalVerificadosDefectuosa the row calls
-  // the drive bad.
-  std::int64_t GetMalVerificados() const { return malVerificados_.load(); }
-  // The row's and status line's word on such a drive; empty below that count.
+  // The row's and status line's word on a drive with kMalVerificadosDefectuosa copies or
+  // more that did not read back as written; empty below that count.
   std::u16string AvisoDefectuosa() const;
 
   std::int64_t GetDPos() const { return DPos.load(); }
@@ -208,7 +206,6 @@ class TDHilo : public win32::TThread {
   std::atomic<std::int64_t> DFin{0};
   std::atomic<std::uint32_t> LEC{0};
   std::atomic<std::uint32_t> errorArchivo_{0};  // The last file-level failure; the drive went on.
-  std::atomic<std::int64_t> malVerificados_{0};  // Mirrors cuentas_.MalVerificados for the row.
   std::atomic<std::uint32_t> sectorSize_{512};
   std::atomic<std::uint32_t> maxSectorSize_{512};
   std::atomic<TDHilo*> OD{nullptr};

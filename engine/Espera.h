@@ -31,6 +31,8 @@ constexpr std::int64_t kBloque = 2097152;
 // preallocation: opening unbuffered and preallocating cost more than the transfer. Its pages
 // are dropped once they are on the device.
 inline bool ArchivoPequeno(std::int64_t talla) { return talla <= kBloque; }
+// The blocks a file of that size is read in (and checksummed by).
+inline std::int64_t BloquesDe(std::int64_t talla) { return (talla + kBloque - 1) / kBloque; }
 
 class TEspera {
  public:

@@ -179,15 +179,11 @@ TResultadoVolcado VolcarYSellar(char16_t Letra, const std::vector<TSello>& sello
     resultado.Fallo = fallo == ERROR_SUCCESS ? ERROR_GEN_FAILURE : fallo;
     return resultado;
   }
-  if (verificar && GanchoAntesDeVerificar) {
-    for (const TSello& sello : sellos) {
-      if (!sello.Sumas.empty()) GanchoAntesDeVerificar(Camino(Letra, sello.DNombre));
-    }
-  }
-  if (verificar) {
-    for (const TSello& sello : sellos) {
-      if (!sello.Sumas.empty() && ArchivoPequeno(sello.FTalla)) RecargarCopia(Camino(Letra, sello.DNombre));
-    }
+  for (const TSello& sello : sellos) {
+    if (!verificar || sello.Sumas.empty()) continue;
+    const std::u16string P = Camino(Letra, sello.DNombre);
+    if (GanchoAntesDeVerificar) GanchoAntesDeVerificar(P);
+    if (ArchivoPequeno(sello.FTalla)) RecargarCopia(P);
   }
   // The times go before the attributes: a read-only copy could not be opened to stamp it.
   for (const TSello& sello : sellos) {

@@ -201,7 +201,11 @@ std::u16string TDHilo::GetWebStr() {
 // Copy after copy that does not read back as written: a stick smaller than it claims, a
 // failing card, a loose port.
 std::u16string TDHilo::AvisoDefectuosa() const {
-  const std::int64_t malos = malVerificados_.load();
+  std::int64_t malos = 0;
+  {
+    std::lock_guard guard(TextosLock);
+    malos = cuentas_.MalVerificados;
+  }
   if (malos < kMalVerificadosDefectuosa) return {};
   return u" Unidad defectuosa: " + Utf16Decimal(malos) + u" copias no coinciden";
 }

@@ -26,7 +26,7 @@ void RecargarCopia(const std::u16string& camino) {
 }
 
 DWORD VerificarCopia(const std::u16string& camino, std::int64_t talla, const std::vector<std::uint64_t>& sumas) {
-  const std::int64_t bloques = (talla + kBloque - 1) / kBloque;
+  const std::int64_t bloques = BloquesDe(talla);
   if (static_cast<std::int64_t>(sumas.size()) != bloques) return ERROR_CRC;
   // A large copy unbuffered, so that the device answers and not the page cache (a file
   // system that refuses it is read through the cache, whose pages of this copy are dropped);
